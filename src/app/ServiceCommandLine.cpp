@@ -1,0 +1,23 @@
+// The command line that the install road stores and the service road reads back.
+#include "VornicService.h"
+
+std::string ComposeServiceCommandLine(const std::string& wrapperPath,
+                                      const std::string& serviceName,
+                                      const std::string& launchCommand) {
+    // An unquoted path with blanks would let C:\Program.exe run as LocalSystem.
+    const bool quote = wrapperPath.find_first_of(" \t") != std::string::npos;
+    std::string line = quote ? "\"" + wrapperPath + "\"" : wrapperPath;
+    line += " /name:\"" + serviceName + "\" /start:\"" + launchCommand + "\"";
+    return line;
+}
+
+std::string CompleteCommandLine(const std::string& startValue,
+                                const std::string& workingDirectory) {
+    const bool driveQualified = startValue.size() >= 2 && startValue[1] == ':';
+    // \\server\share\a.exe is absolute; prefixing it would name a path that cannot exist.
+    const bool unc = startValue.compare(0, 2, "\\\\") == 0;
+    if (startValue.size() < 2 || driveQualified || unc) {
+        return startValue;
+    }
+    return workingDirectory + startValue;
+}

@@ -1,0 +1,39 @@
+// Program module: the entry's settings, the command-line options and the
+// worker that runs the wrapped command.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+// Settings, filled once by the entry.
+extern std::string CommandLine;
+extern std::string WorkingDirectory;
+extern std::string LaunchCommand;
+
+// Command-line options. The line defaults to the process's own; tests pass their own bytes.
+const char* ReadToken(const char* position, std::string& token);
+int ParameterCount(const char* line = GetCommandLineA());
+std::string Parameter(int index, const char* line = GetCommandLineA());
+bool FindSwitch(const std::string& name, const char* line = GetCommandLineA());
+bool GetOptionValue(const std::string& name, std::string& value,
+                    const char* line = GetCommandLineA());
+bool SameOptionText(const std::string& first, const std::string& second);
+std::string ExtractDirectory(const std::string& path);
+
+// The command line stored in the service entry and handed back at every service start.
+std::string ComposeServiceCommandLine(const std::string& wrapperPath,
+                                      const std::string& serviceName,
+                                      const std::string& launchCommand);
+
+// The child's command line: relative start values are taken from the wrapper's directory.
+std::string CompleteCommandLine(const std::string& startValue, const std::string& workingDirectory);
+
+// The roads of the entry; returns when the chosen road is done.
+void RunEntry();
+void ShowUsage();
+
+// The worker: runs the child hidden on a thread of its own and watches it.
+void StartWorker(DWORD argc, LPSTR* argv);
+void StopWorker();

@@ -1,0 +1,4 @@
+// Stopping and deletion of the service entry.
+#include "Service.h"
+
+void RemoveService() {}

@@ -1,0 +1,31 @@
+// Service module: the settings and hooks shared with the entry, the service
+// control runtime, and the registration of the service entry.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// Settings, filled once by the entry.
+extern std::string ServiceName;
+extern std::string DisplayName;
+
+// Hooks, pointed by the entry at the worker before anything else happens.
+using TServiceStartHook = void (*)(DWORD argc, LPSTR* argv);
+using TServiceStopHook = void (*)();
+extern TServiceStartHook OnServiceStart;
+extern TServiceStopHook OnServiceStop;
+
+// Connects the main thread to the dispatcher; returns once the service has stopped,
+// or at once when the process was not started by the service control manager.
+void RunService();
+
+// The program's own request to stop the service, the same as a stop control.
+void StopService();
+
+// Creates the auto-start service entry named ServiceName.
+void InstallService(bool interactive, const std::string& binaryPath, const std::string& account,
+                    const std::string& password);
+
+// Stops the service named ServiceName while it makes progress, then deletes it.
+void RemoveService();
