@@ -3,7 +3,9 @@
 # Does nothing when everything is already there; must run as root on Debian 12.
 set -euo pipefail
 
-packages=(wine wine32 wine64 g++-mingw-w64-i686 mingw-w64-i686-dev cmake xvfb xauth googletest)
+# The x86-64 compilers serve hosts that cannot run 32-bit programs (see wine-env.sh).
+packages=(wine wine32 wine64 g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64-posix
+    mingw-w64-x86-64-dev cmake xvfb xauth googletest)
 
 missing=()
 for p in "${packages[@]}"; do
