@@ -1,0 +1,136 @@
+#include "ServiceSupport.h"
+
+#include <vector>
+
+namespace {
+
+// Owns one service control manager handle for the length of a call.
+class TManager {
+  public:
+    TManager() : Handle(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {}
+    TManager(const TManager&) = delete;
+    TManager& operator=(const TManager&) = delete;
+    ~TManager() {
+        if (Handle != nullptr) {
+            CloseServiceHandle(Handle);
+        }
+    }
+    SC_HANDLE Handle;
+};
+
+} // namespace
+
+SC_HANDLE OpenServiceNamed(const std::string& name) {
+    TManager manager;
+    return manager.Handle == nullptr
+               ? nullptr
+               : OpenServiceA(manager.Handle, name.c_str(), SERVICE_ALL_ACCESS);
+}
+
+SERVICE_STATUS_PROCESS QueryStatus(const std::string& name) {
+    SERVICE_STATUS_PROCESS status{};
+    SC_HANDLE service = OpenServiceNamed(name);
+    if (service != nullptr) {
+        DWORD needed = 0;
+        if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                  sizeof(status), &needed)) {
+            status = SERVICE_STATUS_PROCESS{};
+        }
+        CloseServiceHandle(service);
+    }
+    return status;
+}
+
+SERVICE_STATUS_PROCESS WaitForState(const std::string& name, DWORD state, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    SERVICE_STATUS_PROCESS status = QueryStatus(name);
+    while (status.dwCurrentState != state && GetTickCount64() < deadline) {
+        Sleep(5);
+        status = QueryStatus(name);
+    }
+    return status;
+}
+
+bool StartServiceNamed(const std::string& name) {
+    SC_HANDLE service = OpenServiceNamed(name);
+    const bool started = service != nullptr && StartServiceA(service, 0, nullptr);
+    if (service != nullptr) {
+        CloseServiceHandle(service);
+    }
+    return started;
+}
+
+void SendControl(const std::string& name, DWORD control) {
+    SC_HANDLE service = OpenServiceNamed(name);
+    if (service != nullptr) {
+        SERVICE_STATUS status{};
+        ControlService(service, control, &status);
+        CloseServiceHandle(service);
+    }
+}
+
+bool ServiceExists(const std::string& name) {
+    SC_HANDLE service = OpenServiceNamed(name);
+    if (service != nullptr) {
+        CloseServiceHandle(service);
+    }
+    return service != nullptr;
+}
+
+std::string BinaryPathOf(const std::string& name) {
+    std::string path;
+    SC_HANDLE service = OpenServiceNamed(name);
+    if (service == nullptr) {
+        return path;
+    }
+    DWORD needed = 0;
+    QueryServiceConfigA(service, nullptr, 0, &needed);
+    std::vector<BYTE> buffer(needed + sizeof(QUERY_SERVICE_CONFIGA));
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+    if (QueryServiceConfigA(service, config, static_cast<DWORD>(buffer.size()), &needed)) {
+        path = config->lpBinaryPathName;
+    }
+    CloseServiceHandle(service);
+    return path;
+}
+
+void StopAndDelete(const std::string& name) {
+    SC_HANDLE service = OpenServiceNamed(name);
+    if (service == nullptr) {
+        return;
+    }
+    SERVICE_STATUS status{};
+    ControlService(service, SERVICE_CONTROL_STOP, &status);
+    WaitForState(name, SERVICE_STOPPED, 15000);
+    DeleteService(service);
+    CloseServiceHandle(service);
+}
+
+TServiceEntry::TServiceEntry(const std::string& name, const std::string& binaryPath,
+                             DWORD startType)
+    : ServiceName(name) {
+    StopAndDelete(name);
+    TManager manager;
+    SC_HANDLE service =
+        CreateServiceA(manager.Handle, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+                       SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL,
+                       binaryPath.c_str(), nullptr, nullptr, "", nullptr, nullptr);
+    Ok = service != nullptr;
+    if (Ok) {
+        CloseServiceHandle(service);
+    }
+}
+
+TServiceEntry::~TServiceEntry() {
+    StopAndDelete(ServiceName);
+}
+
+bool ProcessRuns(DWORD processId) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+    if (process == nullptr) {
+        return false;
+    }
+    const bool runs = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return runs;
+}
