@@ -7,7 +7,10 @@ if [ "$RUN_ARCH" != i686 ]; then
     echo "note: this host cannot run 32-bit programs; the tests run the x86-64 build of the"
     echo "      same sources under 64-bit Wine, and check the 32-bit product's format."
 fi
-# Seen by the wrapped children of the services, which inherit the session's environment.
-export VORNIC_TEST_MARKER=inherited-from-the-session
+# Services take the system environment of the registry, read at the session's first
+# service start: a marker set there beforehand lets a test see what reaches a wrapped child.
+"$root/scripts/wine-session.sh" "$WINELOADER" reg add \
+    'HKLM\System\CurrentControlSet\Control\Session Manager\Environment' \
+    /v VORNIC_TEST_MARKER /d set-by-the-test-command /f >/dev/null
 xvfb-run -a "$root/scripts/wine-session.sh" \
     ctest --test-dir "$RUN_BUILD" --output-on-failure --timeout 1800

@@ -52,12 +52,20 @@ SERVICE_STATUS_PROCESS WaitForState(const std::string& name, DWORD state, DWORD 
 }
 
 bool StartServiceNamed(const std::string& name) {
-    SC_HANDLE service = OpenServiceNamed(name);
-    const bool started = service != nullptr && StartServiceA(service, 0, nullptr);
-    if (service != nullptr) {
-        CloseServiceHandle(service);
+    // Wine now and then answers 6 (invalid handle) to a start under load; a retry succeeds.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        SC_HANDLE service = OpenServiceNamed(name);
+        const bool started = service != nullptr && StartServiceA(service, 0, nullptr);
+        const DWORD error = GetLastError();
+        if (service != nullptr) {
+            CloseServiceHandle(service);
+        }
+        SetLastError(error);
+        if (started || error != ERROR_INVALID_HANDLE) {
+            return started;
+        }
     }
-    return started;
+    return false;
 }
 
 void SendControl(const std::string& name, DWORD control) {
@@ -111,10 +119,15 @@ TServiceEntry::TServiceEntry(const std::string& name, const std::string& binaryP
     : ServiceName(name) {
     StopAndDelete(name);
     TManager manager;
-    SC_HANDLE service =
-        CreateServiceA(manager.Handle, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
-                       SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL,
-                       binaryPath.c_str(), nullptr, nullptr, "", nullptr, nullptr);
+    // The manager finishes deleting an entry of the same name shortly after its process ends.
+    const ULONGLONG deadline = GetTickCount64() + 10000;
+    SC_HANDLE service = nullptr;
+    do {
+        service = CreateServiceA(manager.Handle, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+                                 SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL,
+                                 binaryPath.c_str(), nullptr, nullptr, "", nullptr, nullptr);
+    } while (service == nullptr && GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE &&
+             GetTickCount64() < deadline && (Sleep(20), true));
     Ok = service != nullptr;
     if (Ok) {
         CloseServiceHandle(service);

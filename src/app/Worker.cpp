@@ -1,6 +1,147 @@
-// The worker that runs the wrapped command as a hidden child.
+// The worker: runs the wrapped command as a hidden child on a thread of its own, watches
+// it, terminates it when the service stops, and stops the service when it ends.
 #include "VornicService.h"
 
-void StartWorker(DWORD, LPSTR*) {}
+#include "../service/Service.h"
 
-void StopWorker() {}
+#include <atomic>
+#include <vector>
+
+namespace {
+
+class TExecuteThread final {
+  public:
+    TExecuteThread();
+    TExecuteThread(const TExecuteThread&) = delete;
+    TExecuteThread& operator=(const TExecuteThread&) = delete;
+    ~TExecuteThread();
+
+    bool HasThread() const {
+        return ThreadHandle != nullptr;
+    }
+    void AfterConstruction();
+    void RequestStop();
+    void WaitForThread();
+
+  private:
+    void Execute();
+    static DWORD WINAPI ThreadEntry(LPVOID parameter);
+
+    HANDLE ThreadHandle = nullptr;
+    DWORD ThreadId = 0;
+    std::atomic<bool> StopRequested{false};
+    int ThreadResult = 0;
+    std::atomic<bool> FreeWhenDone{true};
+    std::atomic<bool> ExecuteDone{false};
+};
+
+// The one worker of the process. Whoever takes the object out of it destroys it:
+// StopWorker on a stop control, or the worker thread when the child ends by itself.
+std::atomic<TExecuteThread*> Worker{nullptr};
+
+// Windows reads any non-zero BOOL as true; this one has all bits set.
+constexpr BOOL AllBitsTrue = -1;
+constexpr DWORD WatchSliceMs = 50;
+
+TExecuteThread::TExecuteThread() {
+    ThreadHandle = CreateThread(nullptr, 0, ThreadEntry, this, CREATE_SUSPENDED, &ThreadId);
+}
+
+TExecuteThread::~TExecuteThread() {
+    FreeWhenDone = false;
+    if (ThreadId != 0 && !ExecuteDone) {
+        RequestStop();
+        WaitForThread();
+    }
+    if (ThreadHandle != nullptr) {
+        CloseHandle(ThreadHandle);
+        ThreadHandle = nullptr;
+    }
+}
+
+void TExecuteThread::AfterConstruction() {
+    ResumeThread(ThreadHandle);
+}
+
+void TExecuteThread::RequestStop() {
+    StopRequested = true;
+}
+
+void TExecuteThread::WaitForThread() {
+    WaitForSingleObject(ThreadHandle, INFINITE);
+}
+
+void TExecuteThread::Execute() {
+    SECURITY_ATTRIBUTES security{};
+    security.nLength = sizeof(security);
+    security.bInheritHandle = AllBitsTrue;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    std::vector<char> line(CommandLine.begin(), CommandLine.end());
+    line.push_back('\0');
+    PROCESS_INFORMATION child{};
+    if (!CreateProcessA(nullptr, line.data(), &security, &security, AllBitsTrue, CREATE_SUSPENDED,
+                        nullptr, WorkingDirectory.c_str(), &startup, &child)) {
+        return;
+    }
+    ResumeThread(child.hThread);
+
+    bool ended = false;
+    while (!StopRequested && !ended) {
+        ended = WaitForSingleObject(child.hProcess, WatchSliceMs) == WAIT_OBJECT_0;
+    }
+    DWORD exitCode = 0;
+    if (!GetExitCodeProcess(child.hProcess, &exitCode)) {
+        exitCode = 0;
+    }
+    // The service control manager's recovery sees the process end with the child's code.
+    if (ended && exitCode != 0) {
+        ExitProcess(exitCode);
+    }
+    PostThreadMessageA(child.dwThreadId, WM_QUIT, 0, 0);
+    TerminateThread(child.hThread, 0);
+    TerminateProcess(child.hProcess, 0);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+}
+
+DWORD WINAPI TExecuteThread::ThreadEntry(LPVOID parameter) {
+    auto* self = static_cast<TExecuteThread*>(parameter);
+    try {
+        self->Execute();
+    } catch (...) {
+        // The exit steps below must run whatever happened.
+    }
+    const auto result = static_cast<DWORD>(self->ThreadResult);
+    TExecuteThread* expected = self;
+    const bool freeHere = self->FreeWhenDone && Worker.compare_exchange_strong(expected, nullptr);
+    // From here on, a destructor on another thread may release the object without waiting.
+    self->ExecuteDone = true;
+    if (freeHere) {
+        delete self;
+    }
+    StopService();
+    ExitThread(result);
+}
+
+} // namespace
+
+void StartWorker(DWORD, LPSTR*) {
+    if (Worker != nullptr) {
+        return;
+    }
+    auto* worker = new TExecuteThread();
+    Worker = worker;
+    // Without a thread nothing would ever run or stop: stop rather than report RUNNING.
+    if (!worker->HasThread()) {
+        StopService();
+        return;
+    }
+    worker->AfterConstruction();
+}
+
+void StopWorker() {
+    delete Worker.exchange(nullptr);
+}

@@ -1,11 +1,91 @@
-// Service control runtime: dispatcher connection, service entry, control handler.
+// Service control runtime: the dispatcher connection, the service entry function,
+// the control handler and the status reports.
 #include "Service.h"
+
+#include <atomic>
+#include <mutex>
+#include <vector>
 
 std::string ServiceName;
 std::string DisplayName;
 TServiceStartHook OnServiceStart = nullptr;
 TServiceStopHook OnServiceStop = nullptr;
 
-void RunService() {}
+namespace {
 
-void StopService() {}
+std::atomic<DWORD> CurrentState{0};
+std::atomic<SERVICE_STATUS_HANDLE> StatusHandle{nullptr};
+// A report reads the state and sends it under this lock, so that a report which read an
+// older state is sent before one that reads STOPPED. STOPPED itself is sent outside it: Wine
+// takes its own service lock for that report, and holds it while a control handler runs,
+// which may be waiting here.
+std::mutex ReportLock;
+
+void ReportServiceStatus() {
+    std::unique_lock<std::mutex> guard(ReportLock);
+    SERVICE_STATUS status{};
+    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status.dwCurrentState = CurrentState;
+    status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+    if (status.dwCurrentState == SERVICE_STOPPED) {
+        guard.unlock();
+    }
+    SetServiceStatus(StatusHandle, &status);
+}
+
+// Moves the state to STOP_PENDING unless a stop is already under way or done;
+// only the caller that made the move runs the stop sequence.
+bool BeginStop() {
+    DWORD state = CurrentState;
+    do {
+        if (state == SERVICE_STOP_PENDING || state == SERVICE_STOPPED) {
+            return false;
+        }
+    } while (!CurrentState.compare_exchange_weak(state, SERVICE_STOP_PENDING));
+    return true;
+}
+
+void WINAPI ServiceControlHandler(DWORD control) {
+    switch (control) {
+    case SERVICE_CONTROL_STOP:
+        if (!BeginStop()) {
+            ReportServiceStatus();
+            return;
+        }
+        ReportServiceStatus();
+        OnServiceStop();
+        CurrentState = SERVICE_STOPPED;
+        ReportServiceStatus();
+        return;
+    case SERVICE_CONTROL_INTERROGATE:
+        ReportServiceStatus();
+        return;
+    default:
+        return;
+    }
+}
+
+void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
+    StatusHandle = RegisterServiceCtrlHandlerA(ServiceName.c_str(), ServiceControlHandler);
+    CurrentState = SERVICE_START_PENDING;
+    ReportServiceStatus();
+    OnServiceStart(argc, argv);
+    // A child that could not start, or ended at once, may have stopped the service already.
+    DWORD expected = SERVICE_START_PENDING;
+    if (CurrentState.compare_exchange_strong(expected, SERVICE_RUNNING)) {
+        ReportServiceStatus();
+    }
+}
+
+} // namespace
+
+void RunService() {
+    std::vector<char> name(ServiceName.begin(), ServiceName.end());
+    name.push_back('\0');
+    SERVICE_TABLE_ENTRYA table[] = {{name.data(), ServiceMain}, {nullptr, nullptr}};
+    StartServiceCtrlDispatcherA(table);
+}
+
+void StopService() {
+    ServiceControlHandler(SERVICE_CONTROL_STOP);
+}

@@ -1,0 +1,303 @@
+// The wrapper run as a real service by Wine's service control manager, wrapping ChildHelper.
+#include "ServiceSupport.h"
+#include "TestSupport.h"
+#include "VornicService.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <thread>
+
+namespace {
+
+const DWORD Generous = 15000;
+
+std::string TempPath(const std::string& name) {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(sizeof(temp), temp);
+    return std::string(temp) + name;
+}
+
+// The launch command for ChildHelper; no blanks in these paths, since it cannot be quoted.
+std::string HelperLaunch(const std::string& report, const std::string& arguments) {
+    DeleteFileA(report.c_str());
+    DeleteFileA((report + ".grand").c_str());
+    return WindowsPath(EnvironmentValue("CHILD_HELPER_EXE")) + " " + report + " " + arguments;
+}
+
+std::map<std::string, std::string> ReadReport(const std::string& path, DWORD timeoutMs) {
+    std::map<std::string, std::string> fields;
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    while (file == INVALID_HANDLE_VALUE && GetTickCount64() < deadline) {
+        file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            Sleep(10);
+        }
+    }
+    if (file == INVALID_HANDLE_VALUE) {
+        return fields;
+    }
+    char text[4096] = {};
+    DWORD read = 0;
+    ReadFile(file, text, sizeof(text) - 1, &read, nullptr);
+    CloseHandle(file);
+    std::string rest(text, read);
+    for (size_t end; (end = rest.find("\r\n")) != std::string::npos; rest.erase(0, end + 2)) {
+        const std::string line = rest.substr(0, end);
+        const size_t equals = line.find('=');
+        fields[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    return fields;
+}
+
+DWORD ReportedPid(const std::string& report) {
+    const auto fields = ReadReport(report, Generous);
+    return fields.count("pid") != 0 ? static_cast<DWORD>(std::stoul(fields.at("pid"))) : 0;
+}
+
+// Starts the service and opens the wrapper's own process as soon as the manager names it,
+// so that its exit code can be read even when it ends at once.
+class TWrapperProcess {
+  public:
+    explicit TWrapperProcess(const std::string& service) {
+        std::atomic<bool> starting{true};
+        std::thread watcher([&] {
+            const ULONGLONG deadline = GetTickCount64() + Generous;
+            while (Handle == nullptr && (starting || GetTickCount64() < deadline)) {
+                const DWORD pid = QueryStatus(service).dwProcessId;
+                if (pid != 0) {
+                    Handle = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION |
+                                             PROCESS_DUP_HANDLE,
+                                         FALSE, pid);
+                }
+            }
+        });
+        Started = StartServiceNamed(service);
+        StartError = Started ? 0 : GetLastError();
+        starting = false;
+        watcher.join();
+    }
+    TWrapperProcess(const TWrapperProcess&) = delete;
+    TWrapperProcess& operator=(const TWrapperProcess&) = delete;
+    ~TWrapperProcess() {
+        if (Handle != nullptr) {
+            CloseHandle(Handle);
+        }
+    }
+    HANDLE Handle = nullptr;
+    bool Started = false;
+    DWORD StartError = 0;
+
+    DWORD ExitCode() const {
+        DWORD code = STILL_ACTIVE;
+        if (WaitForSingleObject(Handle, Generous) == WAIT_OBJECT_0) {
+            GetExitCodeProcess(Handle, &code);
+        }
+        return code;
+    }
+};
+
+bool WaitUntilGone(DWORD pid, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (ProcessRuns(pid) && GetTickCount64() < deadline) {
+        Sleep(5);
+    }
+    return !ProcessRuns(pid);
+}
+
+void KillProcess(DWORD pid) {
+    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
+    if (process != nullptr) {
+        TerminateProcess(process, 0);
+        CloseHandle(process);
+    }
+}
+
+std::string Wrapped(const std::string& service, const std::string& launch) {
+    return ComposeServiceCommandLine(WrapperPath(), service, launch);
+}
+
+} // namespace
+
+TEST(ServiceRuntime, StopTerminatesTheChildButNotItsChildren) {
+    const std::string report = TempPath("stop.report");
+    TServiceEntry entry("VornicStop", Wrapped("VornicStop", HelperLaunch(report, "grandchild")));
+    ASSERT_TRUE(entry.Created());
+    TWrapperProcess wrapper(entry.Name());
+    ASSERT_TRUE(wrapper.Started);
+    EXPECT_EQ(WaitForState(entry.Name(), SERVICE_RUNNING, Generous).dwCurrentState,
+              SERVICE_RUNNING);
+    const DWORD child = ReportedPid(report);
+    const DWORD grandchild = ReportedPid(report + ".grand");
+    ASSERT_NE(child, 0u);
+    ASSERT_NE(grandchild, 0u);
+
+    SendControl(entry.Name(), SERVICE_CONTROL_STOP);
+    EXPECT_EQ(WaitForState(entry.Name(), SERVICE_STOPPED, Generous).dwCurrentState,
+              SERVICE_STOPPED);
+    EXPECT_TRUE(WaitUntilGone(child, Generous));
+    EXPECT_EQ(wrapper.ExitCode(), 0u);
+    EXPECT_TRUE(ProcessRuns(grandchild));
+    KillProcess(grandchild);
+}
+
+TEST(ServiceRuntime, ChildEndingWithZeroStopsTheService) {
+    const std::string report = TempPath("zero.report");
+    TServiceEntry entry("VornicZero", Wrapped("VornicZero", HelperLaunch(report, "exit 0 500")));
+    TWrapperProcess wrapper(entry.Name());
+    ASSERT_TRUE(wrapper.Started);
+    EXPECT_NE(ReportedPid(report), 0u);
+    EXPECT_EQ(WaitForState(entry.Name(), SERVICE_STOPPED, Generous).dwCurrentState,
+              SERVICE_STOPPED);
+    EXPECT_EQ(wrapper.ExitCode(), 0u);
+}
+
+TEST(ServiceRuntime, ChildEndingWithThreeEndsTheWrapperWithThree) {
+    // Wine keeps such a name taken until its wineserver restarts: use a fresh one.
+    const std::string name = "VornicThree" + std::to_string(GetTickCount64());
+    const std::string report = TempPath("three.report");
+    TServiceEntry entry(name, Wrapped(name, HelperLaunch(report, "exit 3 1000")));
+    TWrapperProcess wrapper(name);
+    ASSERT_TRUE(wrapper.Started);
+    EXPECT_EQ(wrapper.ExitCode(), 3u);
+    // The wrapper reports nothing: Wine then still shows RUNNING, Windows shows STOPPED with
+    // 1067 (the process ended). A STOPPED report of the wrapper's own would carry 0.
+    const SERVICE_STATUS_PROCESS status = QueryStatus(name);
+    EXPECT_TRUE(status.dwCurrentState != SERVICE_STOPPED ||
+                status.dwWin32ExitCode == ERROR_PROCESS_ABORTED)
+        << status.dwCurrentState << " " << status.dwWin32ExitCode;
+}
+
+TEST(ServiceRuntime, LaunchCommandThatCannotStartStopsTheService) {
+    for (const std::string launch : {"Z:\\no\\such\\program.exe -x", ""}) {
+        TServiceEntry entry("VornicNoChild", Wrapped("VornicNoChild", launch));
+        TWrapperProcess wrapper(entry.Name());
+        ASSERT_TRUE(wrapper.Started);
+        EXPECT_EQ(WaitForState(entry.Name(), SERVICE_STOPPED, Generous).dwCurrentState,
+                  SERVICE_STOPPED)
+            << launch;
+        EXPECT_EQ(wrapper.ExitCode(), 0u) << launch;
+    }
+}
+
+TEST(ServiceRuntime, InterrogateReportsRunningAndPauseChangesNothing) {
+    const std::string report = TempPath("interrogate.report");
+    TServiceEntry entry("VornicAsk", Wrapped("VornicAsk", HelperLaunch(report, "run")));
+    ASSERT_TRUE(StartServiceNamed(entry.Name()));
+    ASSERT_EQ(WaitForState(entry.Name(), SERVICE_RUNNING, Generous).dwCurrentState,
+              SERVICE_RUNNING);
+    const DWORD child = ReportedPid(report);
+    SC_HANDLE service = OpenServiceNamed(entry.Name());
+    SERVICE_STATUS status{};
+    EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_INTERROGATE, &status));
+    EXPECT_EQ(status.dwCurrentState, SERVICE_RUNNING);
+    EXPECT_EQ(status.dwControlsAccepted, static_cast<DWORD>(SERVICE_ACCEPT_STOP));
+    for (DWORD control : {SERVICE_CONTROL_PAUSE, SERVICE_CONTROL_CONTINUE}) {
+        EXPECT_FALSE(ControlService(service, control, &status)) << control;
+    }
+    CloseServiceHandle(service);
+    EXPECT_EQ(QueryStatus(entry.Name()).dwCurrentState, SERVICE_RUNNING);
+    EXPECT_TRUE(ProcessRuns(child));
+}
+
+TEST(ServiceRuntime, ChildRunsHiddenInTheWrapperDirectoryWithItsEnvironment) {
+    // Services get the system environment of the registry, which the test command gives a
+    // marker before the session starts; it must reach the child through the wrapper.
+    char marker[256] = {};
+    DWORD size = sizeof(marker);
+    ASSERT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE,
+                           "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment",
+                           "VORNIC_TEST_MARKER", RRF_RT_REG_SZ, nullptr, marker, &size),
+              ERROR_SUCCESS)
+        << "scripts/test.sh sets VORNIC_TEST_MARKER in the system environment";
+    const std::string report = TempPath("environment.report");
+    TServiceEntry entry("VornicEnv", Wrapped("VornicEnv", HelperLaunch(report, "run")));
+    ASSERT_TRUE(StartServiceNamed(entry.Name()));
+    auto fields = ReadReport(report, Generous);
+    std::string directory = WrapperPath();
+    directory.erase(directory.rfind('\\'));
+    EXPECT_EQ(fields["directory"], directory);
+    EXPECT_EQ(fields["hidden"], "yes");
+    EXPECT_EQ(fields["marker"], marker);
+}
+
+TEST(ServiceRuntime, ChildInheritsTheWrapperInheritableHandles) {
+    // An inheritable event is put into the wrapper before it starts the child; a child that
+    // inherited it resets it through the same handle value. The put can lose the race with
+    // the child's start, so a few services are tried.
+    HANDLE event = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    const std::string report = TempPath("inherit.report");
+    const std::string valueFile = TempPath("inherit.value");
+    bool reset = false;
+    for (int attempt = 0; attempt < 20 && !reset; ++attempt) {
+        DeleteFileA(valueFile.c_str());
+        TServiceEntry entry("VornicInherit",
+                            Wrapped("VornicInherit", HelperLaunch(report, "reset " + valueFile)));
+        TWrapperProcess wrapper(entry.Name());
+        ASSERT_TRUE(wrapper.Started);
+        HANDLE inWrapper = nullptr;
+        ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), event, wrapper.Handle, &inWrapper, 0, TRUE,
+                                    DUPLICATE_SAME_ACCESS));
+        const std::string value = std::to_string(reinterpret_cast<ULONG_PTR>(inWrapper));
+        HANDLE file = CreateFileA(valueFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD written = 0;
+        WriteFile(file, value.data(), static_cast<DWORD>(value.size()), &written, nullptr);
+        CloseHandle(file);
+        ReadReport(report, Generous);
+        reset = WaitForSingleObject(event, 0) == WAIT_TIMEOUT;
+    }
+    CloseHandle(event);
+    EXPECT_TRUE(reset);
+}
+
+TEST(ServiceRuntime, StartedFromAConsoleReturnsAtOnceAndStartsNothing) {
+    const std::string report = TempPath("console.report");
+    TProcess wrapper(Quoted(WrapperPath()) + " /name:VornicConsole /start:\"" +
+                     HelperLaunch(report, "run") + "\"");
+    ASSERT_TRUE(wrapper.Started());
+    EXPECT_EQ(wrapper.WaitForExit(Generous), 0u);
+    EXPECT_EQ(GetFileAttributesA(report.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(ServiceRuntime, StopsAtRandomMomentsAroundTheChildEndAlwaysEndStopped) {
+    // A stop control and the child's own end, or a child that never starts, meet in every
+    // order: each cycle must end STOPPED with exit code 0 and no child left behind.
+    std::mt19937 random(20261208);
+    std::uniform_int_distribution<int> delay(0, 120);
+    const std::string report = TempPath("stress.report");
+    const int cycles = 100;
+    const ULONGLONG run = GetTickCount64();
+    int stopped = 0;
+    for (int cycle = 0; cycle < cycles; ++cycle) {
+        const bool startable = cycle % 10 != 9;
+        const std::string launch =
+            startable ? HelperLaunch(report, "exit 0 " + std::to_string(delay(random))) : "";
+        // A name per cycle: now and then Wine keeps a stopped entry marked for deletion
+        // for the rest of the session, which would fail every later cycle.
+        const std::string name = "VornicStress" + std::to_string(run) + "_" + std::to_string(cycle);
+        TServiceEntry entry(name, Wrapped(name, launch));
+        ASSERT_TRUE(entry.Created()) << cycle << " error " << GetLastError();
+        TWrapperProcess wrapper(entry.Name());
+        ASSERT_TRUE(wrapper.Started) << cycle << " error " << wrapper.StartError;
+        ASSERT_NE(wrapper.Handle, nullptr) << cycle;
+        Sleep(static_cast<DWORD>(delay(random)));
+        SendControl(entry.Name(), SERVICE_CONTROL_STOP);
+        ASSERT_EQ(WaitForState(entry.Name(), SERVICE_STOPPED, Generous).dwCurrentState,
+                  SERVICE_STOPPED)
+            << cycle;
+        ASSERT_EQ(wrapper.ExitCode(), 0u) << cycle;
+        const auto fields = ReadReport(report, startable ? 200 : 0);
+        if (fields.count("pid") != 0) {
+            EXPECT_TRUE(WaitUntilGone(static_cast<DWORD>(std::stoul(fields.at("pid"))), Generous));
+        }
+        DeleteFileA(report.c_str());
+        ++stopped;
+    }
+    std::printf("stress: %d of %d cycles ended STOPPED with exit code 0\n", stopped, cycles);
+}
