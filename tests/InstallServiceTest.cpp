@@ -126,6 +126,8 @@ TEST(Install, ClosesEveryHandleLastOpenedFirstOnEveryRoad) {
     ASSERT_TRUE(ledger.Watching());
     InstallService(true, "C:\\svc.exe", "", ""); // created
     InstallService(true, "C:\\svc.exe", "", ""); // exists already
+    RemoveService();                             // stopped: deleted
+    RemoveService();                             // no such service
     EXPECT_GT(ledger.Opened(), 0u);
     EXPECT_EQ(ledger.StillOpen(), 0u);
     EXPECT_EQ(ledger.ClosedOutOfOrder(), 0u);
