@@ -10,12 +10,6 @@ const DWORD Generous = 20000;
 const std::string UsageText = " -(install|reinstall|uninstall) -name:\"service name\""
                               " -launch:\"path\\application.exe -parameters\"";
 
-std::string FullPath(const std::string& path) {
-    char full[MAX_PATH * 4] = {};
-    DWORD length = GetFullPathNameA(path.c_str(), sizeof(full), full, nullptr);
-    return std::string(full, length);
-}
-
 // Starts the wrapper, expects the usage box, reads it, presses OK; returns the box text.
 std::string ExpectUsageBox(const std::string& exe, const std::string& arguments) {
     TProcess wrapper(Quoted(exe) + arguments);
@@ -48,8 +42,6 @@ TEST(EntryRoads, OtherRoadsEndSilentlyWithExitCodeZero) {
          {" -name:EntryRoadsNone -launch:x.exe", " /name:EntryRoadsNone /start:x.exe",
           " -name:EntryRoadsNone -start:x.exe -install", " -NAME=EntryRoadsNone -uninstall",
           " -name: -launch:x.exe"}) {
-        TProcess wrapper(Quoted(WrapperPath()) + arguments);
-        ASSERT_TRUE(wrapper.Started());
-        EXPECT_EQ(wrapper.WaitForExit(Generous), 0u) << arguments;
+        EXPECT_EQ(RunWrapper(arguments, Generous), 0u) << arguments;
     }
 }

@@ -85,21 +85,41 @@ bool ServiceExists(const std::string& name) {
     return service != nullptr;
 }
 
-std::string BinaryPathOf(const std::string& name) {
-    std::string path;
+TServiceConfig ConfigOf(const std::string& name) {
+    TServiceConfig result;
     SC_HANDLE service = OpenServiceNamed(name);
     if (service == nullptr) {
-        return path;
+        return result;
     }
     DWORD needed = 0;
     QueryServiceConfigA(service, nullptr, 0, &needed);
     std::vector<BYTE> buffer(needed + sizeof(QUERY_SERVICE_CONFIGA));
     auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
     if (QueryServiceConfigA(service, config, static_cast<DWORD>(buffer.size()), &needed)) {
-        path = config->lpBinaryPathName;
+        result.Type = config->dwServiceType;
+        result.StartType = config->dwStartType;
+        result.ErrorControl = config->dwErrorControl;
+        result.BinaryPath = config->lpBinaryPathName ? config->lpBinaryPathName : "";
+        result.Account = config->lpServiceStartName ? config->lpServiceStartName : "";
+        result.DisplayName = config->lpDisplayName ? config->lpDisplayName : "";
     }
     CloseServiceHandle(service);
-    return path;
+    return result;
+}
+
+std::string BinaryPathOf(const std::string& name) {
+    return ConfigOf(name).BinaryPath;
+}
+
+bool WaitUntilGone(const std::string& name, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (ServiceExists(name)) {
+        if (GetTickCount64() >= deadline) {
+            return false;
+        }
+        Sleep(5);
+    }
+    return true;
 }
 
 void StopAndDelete(const std::string& name) {
@@ -114,10 +134,17 @@ void StopAndDelete(const std::string& name) {
     CloseServiceHandle(service);
 }
 
+TServiceCleanup::TServiceCleanup(const std::string& name) : ServiceName(name) {
+    StopAndDelete(name);
+}
+
+TServiceCleanup::~TServiceCleanup() {
+    StopAndDelete(ServiceName);
+}
+
 TServiceEntry::TServiceEntry(const std::string& name, const std::string& binaryPath,
                              DWORD startType)
-    : ServiceName(name) {
-    StopAndDelete(name);
+    : Cleanup(name) {
     TManager manager;
     // The manager finishes deleting an entry of the same name shortly after its process ends.
     const ULONGLONG deadline = GetTickCount64() + 10000;
@@ -132,10 +159,6 @@ TServiceEntry::TServiceEntry(const std::string& name, const std::string& binaryP
     if (Ok) {
         CloseServiceHandle(service);
     }
-}
-
-TServiceEntry::~TServiceEntry() {
-    StopAndDelete(ServiceName);
 }
 
 bool ProcessRuns(DWORD processId) {

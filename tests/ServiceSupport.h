@@ -21,8 +21,39 @@ void SendControl(const std::string& name, DWORD control);
 
 bool ServiceExists(const std::string& name);
 
+// What QueryServiceConfigA reports; all empty or 0 when the entry cannot be read.
+struct TServiceConfig {
+    DWORD Type = 0;
+    DWORD StartType = 0;
+    DWORD ErrorControl = 0;
+    std::string BinaryPath;
+    std::string Account;
+    std::string DisplayName;
+};
+TServiceConfig ConfigOf(const std::string& name);
+
 // The stored configuration's binary path, or an empty string.
 std::string BinaryPathOf(const std::string& name);
+
+// Polls until the entry can no longer be opened, or the time-out passes; true if it is gone.
+bool WaitUntilGone(const std::string& name, DWORD timeoutMs);
+
+// Stops and deletes the named entry when the test starts (a leftover of an earlier run) and on
+// every road out, for entries that the program under test creates.
+class TServiceCleanup {
+  public:
+    explicit TServiceCleanup(const std::string& name);
+    TServiceCleanup(const TServiceCleanup&) = delete;
+    TServiceCleanup& operator=(const TServiceCleanup&) = delete;
+    ~TServiceCleanup();
+
+    const std::string& Name() const {
+        return ServiceName;
+    }
+
+  private:
+    std::string ServiceName;
+};
 
 // A service entry that the test creates and that is stopped and deleted on every road out.
 class TServiceEntry {
@@ -31,17 +62,16 @@ class TServiceEntry {
                   DWORD startType = SERVICE_DEMAND_START);
     TServiceEntry(const TServiceEntry&) = delete;
     TServiceEntry& operator=(const TServiceEntry&) = delete;
-    ~TServiceEntry();
 
     bool Created() const {
         return Ok;
     }
     const std::string& Name() const {
-        return ServiceName;
+        return Cleanup.Name();
     }
 
   private:
-    std::string ServiceName;
+    TServiceCleanup Cleanup;
     bool Ok = false;
 };
 

@@ -25,8 +25,19 @@ std::string WrapperPath() {
     return WindowsPath(EnvironmentValue("WRAPPER_EXE"));
 }
 
+std::string FullPath(const std::string& path) {
+    char full[MAX_PATH * 4] = {};
+    DWORD length = GetFullPathNameA(path.c_str(), sizeof(full), full, nullptr);
+    return std::string(full, length);
+}
+
 std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";
+}
+
+DWORD RunWrapper(const std::string& arguments, DWORD timeoutMs, const std::string& wrapperPath) {
+    TProcess wrapper(Quoted(wrapperPath) + arguments);
+    return wrapper.Started() ? wrapper.WaitForExit(timeoutMs) : STILL_ACTIVE;
 }
 
 TProcess::TProcess(const std::string& commandLine) {

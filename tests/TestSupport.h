@@ -14,6 +14,9 @@ std::string WindowsPath(const std::string& path);
 // The built wrapper executable, from the variable WRAPPER_EXE that CTest sets.
 std::string WrapperPath();
 
+// The absolute form of a path, as a program's own GetModuleFileNameA gives it.
+std::string FullPath(const std::string& path);
+
 // A started process; its handles are closed when it goes out of scope.
 class TProcess {
   public:
@@ -37,6 +40,11 @@ class TProcess {
 
 // Quotes a path for a command line.
 std::string Quoted(const std::string& text);
+
+// Runs the wrapper with the arguments (which begin with a blank) and waits up to the time-out;
+// returns its exit code, or STILL_ACTIVE if it did not end.
+DWORD RunWrapper(const std::string& arguments, DWORD timeoutMs,
+                 const std::string& wrapperPath = WrapperPath());
 
 // The usage box of the given process, once visible, or null after the time-out.
 HWND FindUsageBox(DWORD processId, DWORD timeoutMs);

@@ -39,12 +39,12 @@ void RunEntry() {
         ShowUsage();
         return;
     }
-    const bool reinstall = FindSwitch("reinstall");
-    if (reinstall) {
+    const std::string binaryPath =
+        ComposeServiceCommandLine(Parameter(0), ServiceName, LaunchCommand);
+    if (FindSwitch("reinstall")) {
         RemoveService();
-    }
-    if (reinstall || FindSwitch("install")) {
-        InstallService(true, ComposeServiceCommandLine(Parameter(0), ServiceName, LaunchCommand),
-                       "", "");
+        InstallServiceAfterRemoval(true, binaryPath, "", "");
+    } else if (FindSwitch("install")) {
+        InstallService(true, binaryPath, "", "");
     }
 }

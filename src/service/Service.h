@@ -23,9 +23,14 @@ void RunService();
 // The program's own request to stop the service, the same as a stop control.
 void StopService();
 
-// Creates the auto-start service entry named ServiceName.
+// Creates the auto-start service entry named ServiceName; an existing entry is left as it is.
 void InstallService(bool interactive, const std::string& binaryPath, const std::string& account,
                     const std::string& password);
+
+// As InstallService, but waits up to 10 s for a just removed entry of the same name that
+// someone else still holds open to go away.
+void InstallServiceAfterRemoval(bool interactive, const std::string& binaryPath,
+                                const std::string& account, const std::string& password);
 
 // Stops the service named ServiceName while it makes progress, then deletes it.
 void RemoveService();

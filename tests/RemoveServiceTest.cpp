@@ -1,0 +1,97 @@
+// -uninstall against real services whose stop behaviour the helper service is told.
+#include "Service.h"
+#include "ServiceHandleLedger.h"
+#include "ServiceSupport.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const DWORD Generous = 20000;
+
+// The helper service's command line; see tests/helpers/StopBehaviourService.cpp.
+std::string StopBehaviour(DWORD pendingMs, DWORD checkPointEveryMs, DWORD waitHintMs) {
+    return Quoted(WindowsPath(EnvironmentValue("STOP_BEHAVIOUR_EXE"))) + " " +
+           std::to_string(pendingMs) + " " + std::to_string(checkPointEveryMs) + " " +
+           std::to_string(waitHintMs);
+}
+
+// Starts the entry and waits until it runs.
+::testing::AssertionResult Started(const TServiceEntry& entry) {
+    if (!entry.Created()) {
+        return ::testing::AssertionFailure() << "no entry " << entry.Name();
+    }
+    if (!StartServiceNamed(entry.Name()) ||
+        WaitForState(entry.Name(), SERVICE_RUNNING, Generous).dwCurrentState != SERVICE_RUNNING) {
+        return ::testing::AssertionFailure() << entry.Name() << " did not start";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+DWORD Uninstall(const std::string& name) {
+    return RunWrapper(" -uninstall -name:" + Quoted(name), Generous);
+}
+
+} // namespace
+
+TEST(Uninstall, DeletesAStoppedServiceAndThenFindsNothingToDo) {
+    TServiceEntry entry("Uninstall Stopped", StopBehaviour(0, 0, 0));
+    ASSERT_TRUE(entry.Created());
+    EXPECT_EQ(Uninstall(entry.Name()), 0u);
+    EXPECT_TRUE(WaitUntilGone(entry.Name(), Generous));
+    EXPECT_EQ(Uninstall(entry.Name()), 0u);
+}
+
+TEST(Uninstall, WinsOverInstallOnTheSameCommandLine) {
+    TServiceEntry entry("UninstallBeforeInstall", StopBehaviour(0, 0, 0));
+    ASSERT_TRUE(entry.Created());
+    EXPECT_EQ(RunWrapper(" -name:UninstallBeforeInstall -uninstall -install -launch:y", Generous),
+              0u);
+    EXPECT_TRUE(WaitUntilGone(entry.Name(), Generous));
+}
+
+TEST(Uninstall, DeletesAServiceThatStopsAtOnce) {
+    TServiceEntry entry("UninstallStopsAtOnce", StopBehaviour(0, 0, 0));
+    ASSERT_TRUE(Started(entry));
+    EXPECT_EQ(Uninstall(entry.Name()), 0u);
+    EXPECT_TRUE(WaitUntilGone(entry.Name(), Generous));
+}
+
+TEST(Uninstall, WaitsForASlowStopWhileTheCheckPointMoves) {
+    // Three sleeps of the wait hint are far shorter than the stop, but each sees progress.
+    TServiceEntry entry("UninstallSlowStop", StopBehaviour(3000, 500, 300));
+    ASSERT_TRUE(Started(entry));
+    EXPECT_EQ(Uninstall(entry.Name()), 0u);
+    // Deleted only after the stop: an entry deleted while it stops would still be pending here.
+    EXPECT_NE(QueryStatus(entry.Name()).dwCurrentState, DWORD{SERVICE_STOP_PENDING});
+    EXPECT_TRUE(WaitUntilGone(entry.Name(), Generous));
+}
+
+TEST(Uninstall, LeavesAStuckStopInPlace) {
+    // Wait hint 0 and a check point that never moves: three quick queries, then give up.
+    TServiceEntry entry("UninstallStuckStop", StopBehaviour(3000, 0, 0));
+    ASSERT_TRUE(Started(entry));
+    EXPECT_EQ(Uninstall(entry.Name()), 0u);
+    EXPECT_EQ(QueryStatus(entry.Name()).dwCurrentState, DWORD{SERVICE_STOP_PENDING});
+    // Once the helper has stopped by itself, the entry is still there: it was never deleted.
+    EXPECT_EQ(WaitForState(entry.Name(), SERVICE_STOPPED, Generous).dwCurrentState,
+              DWORD{SERVICE_STOPPED});
+    EXPECT_TRUE(ServiceExists(entry.Name()));
+}
+
+TEST(Uninstall, ClosesEveryHandleLastOpenedFirstAfterAStopControl) {
+    TServiceEntry stuck("UninstallHandlesStuck", StopBehaviour(1000, 0, 0));
+    TServiceEntry quick("UninstallHandlesQuick", StopBehaviour(0, 0, 0));
+    ASSERT_TRUE(Started(stuck));
+    ASSERT_TRUE(Started(quick));
+    TServiceHandleLedger ledger;
+    ASSERT_TRUE(ledger.Watching());
+    ServiceName = stuck.Name();
+    RemoveService(); // left in place
+    ServiceName = quick.Name();
+    RemoveService(); // stopped and deleted
+    EXPECT_GT(ledger.Opened(), 0u);
+    EXPECT_EQ(ledger.StillOpen(), 0u);
+    EXPECT_EQ(ledger.ClosedOutOfOrder(), 0u);
+}
