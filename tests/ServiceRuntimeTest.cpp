@@ -102,7 +102,7 @@ class TWrapperProcess {
     }
 };
 
-bool WaitUntilGone(DWORD pid, DWORD timeoutMs) {
+bool WaitUntilProcessGone(DWORD pid, DWORD timeoutMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     while (ProcessRuns(pid) && GetTickCount64() < deadline) {
         Sleep(5);
@@ -140,7 +140,7 @@ TEST(ServiceRuntime, StopTerminatesTheChildButNotItsChildren) {
     SendControl(entry.Name(), SERVICE_CONTROL_STOP);
     EXPECT_EQ(WaitForState(entry.Name(), SERVICE_STOPPED, Generous).dwCurrentState,
               SERVICE_STOPPED);
-    EXPECT_TRUE(WaitUntilGone(child, Generous));
+    EXPECT_TRUE(WaitUntilProcessGone(child, Generous));
     EXPECT_EQ(wrapper.ExitCode(), 0u);
     EXPECT_TRUE(ProcessRuns(grandchild));
     KillProcess(grandchild);
@@ -294,10 +294,43 @@ TEST(ServiceRuntime, StopsAtRandomMomentsAroundTheChildEndAlwaysEndStopped) {
         ASSERT_EQ(wrapper.ExitCode(), 0u) << cycle;
         const auto fields = ReadReport(report, startable ? 200 : 0);
         if (fields.count("pid") != 0) {
-            EXPECT_TRUE(WaitUntilGone(static_cast<DWORD>(std::stoul(fields.at("pid"))), Generous));
+            EXPECT_TRUE(WaitUntilProcessGone(static_cast<DWORD>(std::stoul(fields.at("pid"))), Generous));
         }
         DeleteFileA(report.c_str());
         ++stopped;
     }
     std::printf("stress: %d of %d cycles ended STOPPED with exit code 0\n", stopped, cycles);
+}
+
+TEST(WholeLife, InstallStartStopStartAgainUninstall) {
+    const std::string name = "Vornic Whole Life";
+    const std::string report = TempPath("life.report");
+    TServiceCleanup cleanup(name);
+    ASSERT_EQ(RunWrapper(" -install -name:\"" + name + "\" -launch:\"" +
+                             HelperLaunch(report, "run") + "\"",
+                         Generous),
+              0u);
+    ASSERT_EQ(ConfigOf(name).StartType, static_cast<DWORD>(SERVICE_AUTO_START));
+
+    DWORD child = 0;
+    for (int start = 1; start <= 2; ++start) {
+        DeleteFileA(report.c_str());
+        ASSERT_TRUE(StartServiceNamed(name)) << start;
+        EXPECT_EQ(WaitForState(name, SERVICE_RUNNING, Generous).dwCurrentState,
+                  SERVICE_RUNNING);
+        const auto fields = ReadReport(report, Generous);
+        ASSERT_EQ(fields.count("pid"), 1u) << start;
+        EXPECT_EQ(fields.at("hidden"), "yes");
+        child = static_cast<DWORD>(std::stoul(fields.at("pid")));
+        if (start == 1) {
+            SendControl(name, SERVICE_CONTROL_STOP);
+            EXPECT_EQ(WaitForState(name, SERVICE_STOPPED, Generous).dwCurrentState,
+                      SERVICE_STOPPED);
+            EXPECT_TRUE(WaitUntilProcessGone(child, Generous));
+        }
+    }
+    // Uninstalling the running service stops its child and deletes the entry.
+    EXPECT_EQ(RunWrapper(" -uninstall -name:\"" + name + "\"", Generous), 0u);
+    EXPECT_TRUE(WaitUntilProcessGone(child, Generous));
+    EXPECT_TRUE(WaitUntilGone(name, Generous));
 }
