@@ -5,7 +5,9 @@
 
 namespace {
 
-const DWORD Generous = 20000;
+// Wine's dispatcher, called outside the service manager in a session that has not started a
+// service yet, takes 10 s to fail (Windows: at once).
+const DWORD Generous = 60000;
 
 const std::string UsageText = " -(install|reinstall|uninstall) -name:\"service name\""
                               " -launch:\"path\\application.exe -parameters\"";

@@ -10,7 +10,10 @@ std::string LaunchCommand;
 void ShowUsage() {
     const std::string text = Parameter(0) + " -(install|reinstall|uninstall) -name:\"service name\""
                                             " -launch:\"path\\application.exe -parameters\"";
-    MessageBoxA(nullptr, text.c_str(), "Help", MB_OK);
+    const auto messageBox = User32Function<decltype(&MessageBoxA)>("MessageBoxA");
+    if (messageBox != nullptr) {
+        messageBox(nullptr, text.c_str(), "Help", MB_OK);
+    }
 }
 
 void RunEntry() {

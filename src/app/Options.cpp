@@ -9,9 +9,20 @@ bool IsBlank(const char* position) {
     return static_cast<unsigned char>(*position) <= 0x20;
 }
 
+// The next character of the system code page, as CharNextA steps: a lead byte takes the byte
+// after it unless that is the end. Done here with kernel32 alone, since user32 (where
+// CharNextA lives) costs every service start a desktop connection.
+const char* NextCharacter(const char* position) {
+    if (*position == '\0') {
+        return position;
+    }
+    const bool doubleByte = IsDBCSLeadByte(static_cast<BYTE>(*position)) && position[1] != '\0';
+    return position + (doubleByte ? 2 : 1);
+}
+
 // Appends the whole character at position; a double-byte character is never split.
 const char* CopyCharacter(const char* position, std::string& token) {
-    const char* next = CharNextA(position);
+    const char* next = NextCharacter(position);
     token.append(position, next);
     return next;
 }
@@ -39,7 +50,7 @@ const char* ReadToken(const char* position, std::string& token) {
     token.clear();
     for (;;) {
         while (*position != '\0' && IsBlank(position)) {
-            position = CharNextA(position);
+            position = NextCharacter(position);
         }
         // An empty pair of quotes before a token vanishes.
         if (position[0] != '"' || position[1] != '"') {
@@ -130,7 +141,8 @@ bool GetOptionValue(const std::string& name, std::string& value, const char* lin
 std::string ExtractDirectory(const std::string& path) {
     // Stepping by characters: a double-byte character's second byte can be 0x5C.
     std::string::size_type end = 0;
-    for (const char* position = path.c_str(); *position != '\0'; position = CharNextA(position)) {
+    for (const char* position = path.c_str(); *position != '\0';
+         position = NextCharacter(position)) {
         if (*position == '\\') {
             end = static_cast<std::string::size_type>(position - path.c_str()) + 1;
         }

@@ -34,6 +34,14 @@ std::string CompleteCommandLine(const std::string& startValue, const std::string
 void RunEntry();
 void ShowUsage();
 
+// A function of user32, loaded on first need: importing user32 would connect every service
+// start to the desktop before the service could report anything.
+template <typename TFunction> TFunction User32Function(const char* name) {
+    HMODULE user32 = LoadLibraryA("user32.dll");
+    FARPROC function = user32 != nullptr ? GetProcAddress(user32, name) : nullptr;
+    return reinterpret_cast<TFunction>(reinterpret_cast<void (*)()>(function));
+}
+
 // The worker: runs the child hidden on a thread of its own and watches it.
 void StartWorker(DWORD argc, LPSTR* argv);
 void StopWorker();

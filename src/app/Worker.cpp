@@ -87,6 +87,9 @@ void TExecuteThread::Execute() {
         return;
     }
     ResumeThread(child.hThread);
+    // Loaded while the child runs, so that stopping it later does not wait for the load.
+    const auto postThreadMessage =
+        User32Function<decltype(&PostThreadMessageA)>("PostThreadMessageA");
 
     bool ended = false;
     while (!StopRequested && !ended) {
@@ -100,7 +103,9 @@ void TExecuteThread::Execute() {
     if (ended && exitCode != 0) {
         ExitProcess(exitCode);
     }
-    PostThreadMessageA(child.dwThreadId, WM_QUIT, 0, 0);
+    if (postThreadMessage != nullptr) {
+        postThreadMessage(child.dwThreadId, WM_QUIT, 0, 0);
+    }
     TerminateThread(child.hThread, 0);
     TerminateProcess(child.hProcess, 0);
     CloseHandle(child.hThread);
