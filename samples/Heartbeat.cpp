@@ -10,9 +10,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         SYSTEMTIME now{};
         GetLocalTime(&now);
         char line[128] = {};
-        const int length = wsprintfA(line, "heartbeat %u at %02u:%02u:%02u from process %lu\r\n",
-                                     beat, now.wHour, now.wMinute, now.wSecond,
-                                     GetCurrentProcessId());
+        const int length =
+            wsprintfA(line, "heartbeat %u at %02u:%02u:%02u from process %lu\r\n", beat, now.wHour,
+                      now.wMinute, now.wSecond, GetCurrentProcessId());
         HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         DWORD written = 0;

@@ -13,4 +13,4 @@ fi
     'HKLM\System\CurrentControlSet\Control\Session Manager\Environment' \
     /v VORNIC_TEST_MARKER /d set-by-the-test-command /f >/dev/null
 xvfb-run -a "$root/scripts/wine-session.sh" \
-    ctest --test-dir "$RUN_BUILD" --output-on-failure --timeout 1800
+    ctest --test-dir "$RUN_BUILD" --output-on-failure

@@ -16,7 +16,7 @@ const std::string UsageText = " -(install|reinstall|uninstall) -name:\"service n
 std::string ExpectUsageBox(const std::string& exe, const std::string& arguments) {
     TProcess wrapper(Quoted(exe) + arguments);
     EXPECT_TRUE(wrapper.Started());
-    HWND box = FindUsageBox(wrapper.Id(), Generous);
+    HWND box = FindUsageBox(wrapper, Generous);
     EXPECT_NE(box, nullptr) << "no usage box for" << arguments;
     std::string text;
     if (box != nullptr) {

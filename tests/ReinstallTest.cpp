@@ -108,7 +108,7 @@ TEST(Reinstall, WithoutALaunchCommandRemovesNothing) {
     ASSERT_EQ(Install(entry.Name(), "C:\\old.exe"), 0u);
     TProcess wrapper(Quoted(WrapperPath()) + " -reinstall -name:ReinstallNoLaunch");
     ASSERT_TRUE(wrapper.Started());
-    HWND box = FindUsageBox(wrapper.Id(), Generous);
+    HWND box = FindUsageBox(wrapper, Generous);
     EXPECT_NE(box, nullptr);
     if (box != nullptr) {
         PressOk(box);

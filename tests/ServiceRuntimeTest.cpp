@@ -64,7 +64,7 @@ DWORD ReportedPid(const std::string& report) {
 // so that its exit code can be read even when it ends at once.
 class TWrapperProcess {
   public:
-    explicit TWrapperProcess(const std::string& service) {
+    explicit TWrapperProcess(const std::string& service) : Service(service) {
         std::atomic<bool> starting{true};
         std::thread watcher([&] {
             const ULONGLONG deadline = GetTickCount64() + Generous;
@@ -72,7 +72,7 @@ class TWrapperProcess {
                 const DWORD pid = QueryStatus(service).dwProcessId;
                 if (pid != 0) {
                     Handle = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION |
-                                             PROCESS_DUP_HANDLE,
+                                             PROCESS_DUP_HANDLE | PROCESS_TERMINATE,
                                          FALSE, pid);
                 }
             }
@@ -84,10 +84,19 @@ class TWrapperProcess {
     }
     TWrapperProcess(const TWrapperProcess&) = delete;
     TWrapperProcess& operator=(const TWrapperProcess&) = delete;
+    // A wrapper still running here is stopped as a service, so that its child goes with it,
+    // and terminated if it does not end.
     ~TWrapperProcess() {
-        if (Handle != nullptr) {
-            CloseHandle(Handle);
+        if (Handle == nullptr) {
+            return;
         }
+        if (WaitForSingleObject(Handle, 0) == WAIT_TIMEOUT) {
+            SendControl(Service, SERVICE_CONTROL_STOP);
+            if (WaitForSingleObject(Handle, Generous) == WAIT_TIMEOUT) {
+                TerminateProcess(Handle, 1);
+            }
+        }
+        CloseHandle(Handle);
     }
     HANDLE Handle = nullptr;
     bool Started = false;
@@ -100,22 +109,14 @@ class TWrapperProcess {
         }
         return code;
     }
+
+  private:
+    std::string Service;
 };
 
-bool WaitUntilProcessGone(DWORD pid, DWORD timeoutMs) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (ProcessRuns(pid) && GetTickCount64() < deadline) {
-        Sleep(5);
-    }
-    return !ProcessRuns(pid);
-}
-
-void KillProcess(DWORD pid) {
-    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
-    if (process != nullptr) {
-        TerminateProcess(process, 0);
-        CloseHandle(process);
-    }
+// A process that can no longer be opened is gone as well.
+bool Gone(const TProcess& process) {
+    return !process.Started() || process.WaitForExit(Generous) != STILL_ACTIVE;
 }
 
 std::string Wrapped(const std::string& service, const std::string& launch) {
@@ -132,18 +133,17 @@ TEST(ServiceRuntime, StopTerminatesTheChildButNotItsChildren) {
     ASSERT_TRUE(wrapper.Started);
     EXPECT_EQ(WaitForState(entry.Name(), SERVICE_RUNNING, Generous).dwCurrentState,
               SERVICE_RUNNING);
-    const DWORD child = ReportedPid(report);
-    const DWORD grandchild = ReportedPid(report + ".grand");
-    ASSERT_NE(child, 0u);
-    ASSERT_NE(grandchild, 0u);
+    const TProcess child(ReportedPid(report));
+    const TProcess grandchild(ReportedPid(report + ".grand"));
+    ASSERT_TRUE(child.Started());
+    ASSERT_TRUE(grandchild.Started());
 
     SendControl(entry.Name(), SERVICE_CONTROL_STOP);
     EXPECT_EQ(WaitForState(entry.Name(), SERVICE_STOPPED, Generous).dwCurrentState,
               SERVICE_STOPPED);
-    EXPECT_TRUE(WaitUntilProcessGone(child, Generous));
+    EXPECT_TRUE(Gone(child));
     EXPECT_EQ(wrapper.ExitCode(), 0u);
-    EXPECT_TRUE(ProcessRuns(grandchild));
-    KillProcess(grandchild);
+    EXPECT_TRUE(grandchild.Runs());
 }
 
 TEST(ServiceRuntime, ChildEndingWithZeroStopsTheService) {
@@ -191,7 +191,7 @@ TEST(ServiceRuntime, InterrogateReportsRunningAndPauseChangesNothing) {
     ASSERT_TRUE(StartServiceNamed(entry.Name()));
     ASSERT_EQ(WaitForState(entry.Name(), SERVICE_RUNNING, Generous).dwCurrentState,
               SERVICE_RUNNING);
-    const DWORD child = ReportedPid(report);
+    const TProcess child(ReportedPid(report));
     SC_HANDLE service = OpenServiceNamed(entry.Name());
     SERVICE_STATUS status{};
     EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_INTERROGATE, &status));
@@ -202,7 +202,7 @@ TEST(ServiceRuntime, InterrogateReportsRunningAndPauseChangesNothing) {
     }
     CloseServiceHandle(service);
     EXPECT_EQ(QueryStatus(entry.Name()).dwCurrentState, SERVICE_RUNNING);
-    EXPECT_TRUE(ProcessRuns(child));
+    EXPECT_TRUE(child.Runs());
 }
 
 TEST(ServiceRuntime, ChildRunsHiddenInTheWrapperDirectoryWithItsEnvironment) {
@@ -294,7 +294,7 @@ TEST(ServiceRuntime, StopsAtRandomMomentsAroundTheChildEndAlwaysEndStopped) {
         ASSERT_EQ(wrapper.ExitCode(), 0u) << cycle;
         const auto fields = ReadReport(report, startable ? 200 : 0);
         if (fields.count("pid") != 0) {
-            EXPECT_TRUE(WaitUntilProcessGone(static_cast<DWORD>(std::stoul(fields.at("pid"))), Generous));
+            EXPECT_TRUE(Gone(TProcess(static_cast<DWORD>(std::stoul(fields.at("pid"))))));
         }
         DeleteFileA(report.c_str());
         ++stopped;
@@ -312,25 +312,23 @@ TEST(WholeLife, InstallStartStopStartAgainUninstall) {
               0u);
     ASSERT_EQ(ConfigOf(name).StartType, static_cast<DWORD>(SERVICE_AUTO_START));
 
-    DWORD child = 0;
     for (int start = 1; start <= 2; ++start) {
         DeleteFileA(report.c_str());
         ASSERT_TRUE(StartServiceNamed(name)) << start;
-        EXPECT_EQ(WaitForState(name, SERVICE_RUNNING, Generous).dwCurrentState,
-                  SERVICE_RUNNING);
+        EXPECT_EQ(WaitForState(name, SERVICE_RUNNING, Generous).dwCurrentState, SERVICE_RUNNING);
         const auto fields = ReadReport(report, Generous);
         ASSERT_EQ(fields.count("pid"), 1u) << start;
         EXPECT_EQ(fields.at("hidden"), "yes");
-        child = static_cast<DWORD>(std::stoul(fields.at("pid")));
+        const TProcess child(static_cast<DWORD>(std::stoul(fields.at("pid"))));
         if (start == 1) {
             SendControl(name, SERVICE_CONTROL_STOP);
             EXPECT_EQ(WaitForState(name, SERVICE_STOPPED, Generous).dwCurrentState,
                       SERVICE_STOPPED);
-            EXPECT_TRUE(WaitUntilProcessGone(child, Generous));
+        } else {
+            // Uninstalling the running service stops its child and deletes the entry.
+            EXPECT_EQ(RunWrapper(" -uninstall -name:\"" + name + "\"", Generous), 0u);
+            EXPECT_TRUE(WaitUntilGone(name, Generous));
         }
+        EXPECT_TRUE(Gone(child)) << start;
     }
-    // Uninstalling the running service stops its child and deletes the entry.
-    EXPECT_EQ(RunWrapper(" -uninstall -name:\"" + name + "\"", Generous), 0u);
-    EXPECT_TRUE(WaitUntilProcessGone(child, Generous));
-    EXPECT_TRUE(WaitUntilGone(name, Generous));
 }

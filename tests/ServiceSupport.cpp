@@ -160,13 +160,3 @@ TServiceEntry::TServiceEntry(const std::string& name, const std::string& binaryP
         CloseServiceHandle(service);
     }
 }
-
-bool ProcessRuns(DWORD processId) {
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
-    if (process == nullptr) {
-        return false;
-    }
-    const bool runs = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    CloseHandle(process);
-    return runs;
-}

@@ -77,6 +77,3 @@ class TServiceEntry {
 
 // Stops the service if it runs (bounded wait) and deletes it; ignores a missing entry.
 void StopAndDelete(const std::string& name);
-
-// Whether a process with the id still runs.
-bool ProcessRuns(DWORD processId);

@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <vector>
 
 std::string EnvironmentValue(const char* name) {
@@ -37,7 +39,27 @@ std::string Quoted(const std::string& text) {
 
 DWORD RunWrapper(const std::string& arguments, DWORD timeoutMs, const std::string& wrapperPath) {
     TProcess wrapper(Quoted(wrapperPath) + arguments);
-    return wrapper.Started() ? wrapper.WaitForExit(timeoutMs) : STILL_ACTIVE;
+    if (!wrapper.Started()) {
+        ADD_FAILURE() << "cannot start " << wrapperPath << ": error " << GetLastError();
+        return STILL_ACTIVE;
+    }
+    // A road that shows the usage box by mistake would wait in it until killed: fail at once.
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        const DWORD code = wrapper.WaitForExit(50);
+        if (code != STILL_ACTIVE) {
+            return code;
+        }
+        if (FindUsageBox(wrapper, 0) != nullptr) {
+            ADD_FAILURE() << "the wrapper showed the usage box for" << arguments;
+            return STILL_ACTIVE;
+        }
+        if (GetTickCount64() >= deadline) {
+            ADD_FAILURE() << "the wrapper did not end within " << timeoutMs << " ms for"
+                          << arguments;
+            return STILL_ACTIVE;
+        }
+    }
 }
 
 TProcess::TProcess(const std::string& commandLine) {
@@ -51,9 +73,25 @@ TProcess::TProcess(const std::string& commandLine) {
     }
 }
 
+TProcess::TProcess(DWORD processId) {
+    if (processId != 0) {
+        Info.hProcess = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION,
+                                    FALSE, processId);
+        Info.dwProcessId = Info.hProcess != nullptr ? processId : 0;
+    }
+}
+
 TProcess::~TProcess() {
-    if (Info.hProcess != nullptr) {
+    // Exit code 0: a wrapper whose child this is then stops its service as after an ordinary
+    // end, instead of ending with the code and leaving the service behind.
+    if (Runs()) {
+        TerminateProcess(Info.hProcess, 0);
+        WaitForSingleObject(Info.hProcess, 5000);
+    }
+    if (Info.hThread != nullptr) {
         CloseHandle(Info.hThread);
+    }
+    if (Info.hProcess != nullptr) {
         CloseHandle(Info.hProcess);
     }
 }
@@ -89,16 +127,15 @@ BOOL CALLBACK MatchUsageBox(HWND window, LPARAM parameter) {
 
 } // namespace
 
-HWND FindUsageBox(DWORD processId, DWORD timeoutMs) {
+HWND FindUsageBox(const TProcess& process, DWORD timeoutMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     do {
-        TBoxSearch search{processId, nullptr};
+        TBoxSearch search{process.Id(), nullptr};
         EnumWindows(MatchUsageBox, reinterpret_cast<LPARAM>(&search));
         if (search.Found != nullptr) {
             return search.Found;
         }
-        Sleep(20);
-    } while (GetTickCount64() < deadline);
+    } while (process.WaitForExit(20) == STILL_ACTIVE && GetTickCount64() < deadline);
     return nullptr;
 }
 

@@ -17,10 +17,13 @@ std::string WrapperPath();
 // The absolute form of a path, as a program's own GetModuleFileNameA gives it.
 std::string FullPath(const std::string& path);
 
-// A started process; its handles are closed when it goes out of scope.
+// A process the test started or opened. Nothing a test starts may outlive it: one that still
+// runs when this goes out of scope is terminated, then its handles are closed.
 class TProcess {
   public:
     explicit TProcess(const std::string& commandLine);
+    // Opens a running process by its id (0 or a gone process: Started() is false).
+    explicit TProcess(DWORD processId);
     TProcess(const TProcess&) = delete;
     TProcess& operator=(const TProcess&) = delete;
     ~TProcess();
@@ -33,6 +36,9 @@ class TProcess {
     }
     // Waits up to the time-out; returns the exit code, or STILL_ACTIVE if still running.
     DWORD WaitForExit(DWORD timeoutMs) const;
+    bool Runs() const {
+        return Started() && WaitForSingleObject(Info.hProcess, 0) == WAIT_TIMEOUT;
+    }
 
   private:
     PROCESS_INFORMATION Info{};
@@ -42,11 +48,12 @@ class TProcess {
 std::string Quoted(const std::string& text);
 
 // Runs the wrapper with the arguments (which begin with a blank) and waits up to the time-out;
-// returns its exit code, or STILL_ACTIVE if it did not end.
+// returns its exit code. A wrapper that shows the usage box or does not end in time fails the
+// test at once, with the reason, is terminated, and gives STILL_ACTIVE.
 DWORD RunWrapper(const std::string& arguments, DWORD timeoutMs,
                  const std::string& wrapperPath = WrapperPath());
 
-// The usage box of the given process, once visible, or null after the time-out.
-HWND FindUsageBox(DWORD processId, DWORD timeoutMs);
+// The usage box of the process, once visible; null after the time-out or once the process ended.
+HWND FindUsageBox(const TProcess& process, DWORD timeoutMs);
 std::string UsageBoxText(HWND box);
 void PressOk(HWND box);
