@@ -50,12 +50,6 @@ template <class TCondition> bool PollUntil(TCondition done, DWORD timeoutMs) {
     return true;
 }
 
-std::string TempPath(const std::string& name) {
-    char temp[MAX_PATH] = {};
-    GetTempPathA(sizeof(temp), temp);
-    return std::string(temp) + name;
-}
-
 // A service entry of the benchmark, held open so that each poll costs a single call. The
 // entry is deleted when this goes, on every road out of the benchmark.
 class TBenchService {

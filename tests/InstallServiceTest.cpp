@@ -18,32 +18,6 @@ std::string ExpectedBinaryPath(const std::string& wrapper, const std::string& na
     return path + " /name:" + Quoted(name) + " /start:" + Quoted(launch);
 }
 
-// A copy of the wrapper in a folder whose name holds a blank, removed again on every road.
-class TWrapperCopy {
-  public:
-    explicit TWrapperCopy(const std::string& folder) : Folder(TemporaryFolder() + folder) {
-        CreateDirectoryA(Folder.c_str(), nullptr);
-        Path = Folder + "\\VornicService.exe";
-        Ok = CopyFileA(WrapperPath().c_str(), Path.c_str(), FALSE) != FALSE;
-    }
-    TWrapperCopy(const TWrapperCopy&) = delete;
-    TWrapperCopy& operator=(const TWrapperCopy&) = delete;
-    ~TWrapperCopy() {
-        DeleteFileA(Path.c_str());
-        RemoveDirectoryA(Folder.c_str());
-    }
-    bool Ok = false;
-    std::string Path;
-
-  private:
-    static std::string TemporaryFolder() {
-        char folder[MAX_PATH + 1] = {};
-        GetTempPathA(sizeof(folder), folder);
-        return FullPath(folder);
-    }
-    std::string Folder;
-};
-
 void SetServiceName(const std::string& name) {
     ServiceName = name;
     DisplayName = name;

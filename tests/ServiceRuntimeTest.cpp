@@ -15,12 +15,6 @@ namespace {
 
 const DWORD Generous = 15000;
 
-std::string TempPath(const std::string& name) {
-    char temp[MAX_PATH] = {};
-    GetTempPathA(sizeof(temp), temp);
-    return std::string(temp) + name;
-}
-
 // The launch command for ChildHelper; no blanks in these paths, since it cannot be quoted.
 std::string HelperLaunch(const std::string& report, const std::string& arguments) {
     DeleteFileA(report.c_str());

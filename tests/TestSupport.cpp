@@ -33,6 +33,23 @@ std::string FullPath(const std::string& path) {
     return std::string(full, length);
 }
 
+std::string TempPath(const std::string& name) {
+    char folder[MAX_PATH + 1] = {};
+    GetTempPathA(sizeof(folder), folder);
+    return FullPath(folder) + name;
+}
+
+TWrapperCopy::TWrapperCopy(const std::string& folder) : Folder(TempPath(folder)) {
+    CreateDirectoryA(Folder.c_str(), nullptr);
+    Path = Folder + "\\VornicService.exe";
+    Ok = CopyFileA(WrapperPath().c_str(), Path.c_str(), FALSE) != FALSE;
+}
+
+TWrapperCopy::~TWrapperCopy() {
+    DeleteFileA(Path.c_str());
+    RemoveDirectoryA(Folder.c_str());
+}
+
 std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";
 }

@@ -17,6 +17,9 @@ std::string WrapperPath();
 // The absolute form of a path, as a program's own GetModuleFileNameA gives it.
 std::string FullPath(const std::string& path);
 
+// A path in the temporary folder, absolute.
+std::string TempPath(const std::string& name);
+
 // A process the test started or opened. Nothing a test starts may outlive it: one that still
 // runs when this goes out of scope is terminated, then its handles are closed.
 class TProcess {
@@ -57,3 +60,16 @@ DWORD RunWrapper(const std::string& arguments, DWORD timeoutMs,
 HWND FindUsageBox(const TProcess& process, DWORD timeoutMs);
 std::string UsageBoxText(HWND box);
 void PressOk(HWND box);
+
+// A copy of the wrapper in a folder of the temporary folder, removed again on every road.
+class TWrapperCopy {
+  public:
+    explicit TWrapperCopy(const std::string& folder);
+    TWrapperCopy(const TWrapperCopy&) = delete;
+    TWrapperCopy& operator=(const TWrapperCopy&) = delete;
+    ~TWrapperCopy();
+
+    bool Ok = false;
+    std::string Folder;
+    std::string Path;
+};
