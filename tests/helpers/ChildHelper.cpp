@@ -1,5 +1,6 @@
-// The program that the tests wrap. It writes down what it observes, then does what its
-// arguments say:
+// The program that the tests wrap. It writes down what it observes (its process id, program
+// path, command line, current directory, environment marker and window state), then does
+// what its arguments say:
 //   ChildHelper.exe <report file> run                 runs until killed
 //   ChildHelper.exe <report file> exit <code> <ms>    exits with the code after the time
 //   ChildHelper.exe <report file> grandchild          starts a copy of itself that runs
@@ -27,7 +28,10 @@ void WriteReport(const std::string& path) {
     GetStartupInfoA(&startup);
     const bool hidden =
         (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 && startup.wShowWindow == SW_HIDE;
+    char program[MAX_PATH * 4] = {};
+    GetModuleFileNameA(nullptr, program, sizeof(program));
     const std::string report = Field("pid", std::to_string(GetCurrentProcessId())) +
+                               Field("program", program) + Field("commandline", GetCommandLineA()) +
                                Field("directory", directory) + Field("marker", marker) +
                                Field("hidden", hidden ? "yes" : "no");
     const std::string partial = path + ".partial";
