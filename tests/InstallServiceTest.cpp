@@ -55,7 +55,8 @@ TEST(Install, QuotesAWrapperPathThatHoldsABlank) {
 TEST(Install, LeavesAnExistingEntryAsItWas) {
     TServiceEntry existing("InstallExisting", "C:\\old\\service.exe -old");
     ASSERT_TRUE(existing.Created());
-    ASSERT_EQ(RunWrapper(" -install -name:InstallExisting -launch:C:\\new.exe", Generous), 0u);
+    ASSERT_EQ(RunWrapper(" -install -name:InstallExisting -launch:C:\\new.exe", Generous),
+              DWORD{ERROR_SERVICE_EXISTS});
 
     const TServiceConfig config = ConfigOf(existing.Name());
     EXPECT_EQ(config.BinaryPath, "C:\\old\\service.exe -old");

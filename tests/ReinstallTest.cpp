@@ -83,7 +83,7 @@ TEST(Reinstall, GivesUpWhenTheOldEntryStaysHeld) {
     ASSERT_EQ(Install(entry.Name(), "C:\\old.exe"), 0u);
     THeldEntry held(entry.Name());
     ASSERT_TRUE(held.Held());
-    EXPECT_EQ(Reinstall(entry.Name(), "C:\\new.exe"), 0u);
+    EXPECT_EQ(Reinstall(entry.Name(), "C:\\new.exe"), DWORD{ERROR_SERVICE_MARKED_FOR_DELETE});
     held.Release();
     EXPECT_TRUE(WaitUntilGone(entry.Name(), Generous));
 }
@@ -99,7 +99,7 @@ TEST(Reinstall, PlainInstallDoesNotWaitForAMarkedEntry) {
     // A wrapper still running by now is waiting for the name, and would take it once free.
     wrapper.WaitForExit(2000);
     held.Release();
-    EXPECT_EQ(wrapper.WaitForExit(Generous), 0u);
+    EXPECT_EQ(wrapper.WaitForExit(Generous), DWORD{ERROR_SERVICE_MARKED_FOR_DELETE});
     EXPECT_TRUE(WaitUntilGone(entry.Name(), Generous));
 }
 
@@ -113,6 +113,6 @@ TEST(Reinstall, WithoutALaunchCommandRemovesNothing) {
     if (box != nullptr) {
         PressOk(box);
     }
-    EXPECT_EQ(wrapper.WaitForExit(Generous), 0u);
+    EXPECT_EQ(wrapper.WaitForExit(Generous), DWORD{ERROR_INVALID_PARAMETER});
     EXPECT_TRUE(StoresLaunch(entry.Name(), "C:\\old.exe"));
 }

@@ -29,8 +29,8 @@ std::string StopBehaviour(DWORD pendingMs, DWORD checkPointEveryMs, DWORD waitHi
     return ::testing::AssertionSuccess();
 }
 
-DWORD Uninstall(const std::string& name) {
-    return RunWrapper(" -uninstall -name:" + Quoted(name), Generous);
+DWORD Uninstall(const std::string& name, DWORD timeoutMs = Generous) {
+    return RunWrapper(" -uninstall -name:" + Quoted(name), timeoutMs);
 }
 
 } // namespace
@@ -40,7 +40,7 @@ TEST(Uninstall, DeletesAStoppedServiceAndThenFindsNothingToDo) {
     ASSERT_TRUE(entry.Created());
     EXPECT_EQ(Uninstall(entry.Name()), 0u);
     EXPECT_TRUE(WaitUntilGone(entry.Name(), Generous));
-    EXPECT_EQ(Uninstall(entry.Name()), 0u);
+    EXPECT_EQ(Uninstall(entry.Name()), DWORD{ERROR_SERVICE_DOES_NOT_EXIST});
 }
 
 TEST(Uninstall, WinsOverInstallOnTheSameCommandLine) {
@@ -68,16 +68,28 @@ TEST(Uninstall, WaitsForASlowStopWhileTheCheckPointMoves) {
     EXPECT_TRUE(WaitUntilGone(entry.Name(), Generous));
 }
 
-TEST(Uninstall, LeavesAStuckStopInPlace) {
-    // Wait hint 0 and a check point that never moves: three quick queries, then give up.
-    TServiceEntry entry("UninstallStuckStop", StopBehaviour(3000, 0, 0));
-    ASSERT_TRUE(Started(entry));
-    EXPECT_EQ(Uninstall(entry.Name()), 0u);
-    EXPECT_EQ(QueryStatus(entry.Name()).dwCurrentState, DWORD{SERVICE_STOP_PENDING});
-    // Once the helper has stopped by itself, the entry is still there: it was never deleted.
-    EXPECT_EQ(WaitForState(entry.Name(), SERVICE_STOPPED, Generous).dwCurrentState,
-              DWORD{SERVICE_STOPPED});
-    EXPECT_TRUE(ServiceExists(entry.Name()));
+TEST(Uninstall, LeavesAStuckStopInPlaceAndSaysSo) {
+    // A check point that never moves: three sleeps of the wait hint, then give up. A hint of
+    // 0 gives three quick queries; one of 0xFFFFFFFF sleeps 10 s each time, not for ever.
+    const struct {
+        const char* Name;
+        DWORD PendingMs;
+        DWORD WaitHintMs;
+        DWORD AtLeastMs;
+    } cases[] = {{"UninstallStuckStop", 3000, 0, 0},
+                 {"UninstallEndlessHint", 40000, 0xFFFFFFFF, 29000}};
+    for (const auto& c : cases) {
+        TServiceEntry entry(c.Name, StopBehaviour(c.PendingMs, 0, c.WaitHintMs));
+        ASSERT_TRUE(Started(entry));
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_EQ(Uninstall(entry.Name(), 60000), DWORD{ERROR_SERVICE_REQUEST_TIMEOUT}) << c.Name;
+        EXPECT_GE(GetTickCount64() - start, c.AtLeastMs) << c.Name;
+        EXPECT_EQ(QueryStatus(entry.Name()).dwCurrentState, DWORD{SERVICE_STOP_PENDING});
+        // Once the helper has stopped by itself, the entry is still there: it was never deleted.
+        EXPECT_EQ(WaitForState(entry.Name(), SERVICE_STOPPED, Generous).dwCurrentState,
+                  DWORD{SERVICE_STOPPED});
+        EXPECT_TRUE(ServiceExists(entry.Name())) << c.Name;
+    }
 }
 
 TEST(Uninstall, ClosesEveryHandleLastOpenedFirstAfterAStopControl) {

@@ -29,9 +29,11 @@ TEST(ServiceRuntime, StopTerminatesTheChildButNotItsChildren) {
     ASSERT_TRUE(grandchild.Started());
 
     SendControl(entry.Name(), SERVICE_CONTROL_STOP);
-    EXPECT_EQ(WaitForState(entry.Name(), SERVICE_STOPPED, Generous).dwCurrentState,
-              SERVICE_STOPPED);
-    EXPECT_TRUE(Gone(child));
+    const SERVICE_STATUS_PROCESS stopped = WaitForState(entry.Name(), SERVICE_STOPPED, Generous);
+    EXPECT_EQ(stopped.dwCurrentState, SERVICE_STOPPED);
+    // STOPPED means the child is gone: a restart must not find it holding its files or ports.
+    EXPECT_FALSE(child.Runs());
+    EXPECT_EQ(stopped.dwWin32ExitCode, 0u);
     EXPECT_EQ(wrapper.ExitCode(), 0u);
     EXPECT_TRUE(grandchild.Runs());
 }
@@ -42,8 +44,9 @@ TEST(ServiceRuntime, ChildEndingWithZeroStopsTheService) {
     TWrapperProcess wrapper(entry.Name());
     ASSERT_TRUE(wrapper.Started);
     EXPECT_NE(ReportedPid(report), 0u);
-    EXPECT_EQ(WaitForState(entry.Name(), SERVICE_STOPPED, Generous).dwCurrentState,
-              SERVICE_STOPPED);
+    const SERVICE_STATUS_PROCESS stopped = WaitForState(entry.Name(), SERVICE_STOPPED, Generous);
+    EXPECT_EQ(stopped.dwCurrentState, SERVICE_STOPPED);
+    EXPECT_EQ(stopped.dwWin32ExitCode, 0u);
     EXPECT_EQ(wrapper.ExitCode(), 0u);
 }
 
@@ -63,15 +66,29 @@ TEST(ServiceRuntime, ChildEndingWithThreeEndsTheWrapperWithThree) {
         << status.dwCurrentState << " " << status.dwWin32ExitCode;
 }
 
-TEST(ServiceRuntime, LaunchCommandThatCannotStartStopsTheService) {
-    for (const std::string launch : {"Z:\\no\\such\\program.exe -x", ""}) {
-        TServiceEntry entry("VornicNoChild", Wrapped("VornicNoChild", launch));
+TEST(ServiceRuntime, LaunchCommandThatCannotStartStopsTheServiceWithTheLaunchError) {
+    // The STOPPED report carries CreateProcessA's error, which sc query and the event log show.
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    char empty[] = "";
+    ASSERT_FALSE(CreateProcessA(nullptr, empty, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                &startup, &info));
+    const DWORD emptyLineError = GetLastError();
+    const struct {
+        std::string Launch;
+        DWORD Error;
+    } cases[] = {{"Z:\\no\\such\\program.exe -x", ERROR_FILE_NOT_FOUND}, {"", emptyLineError}};
+    for (const auto& c : cases) {
+        TServiceEntry entry("VornicNoChild", Wrapped("VornicNoChild", c.Launch));
         TWrapperProcess wrapper(entry.Name());
         ASSERT_TRUE(wrapper.Started);
-        EXPECT_EQ(WaitForState(entry.Name(), SERVICE_STOPPED, Generous).dwCurrentState,
-                  SERVICE_STOPPED)
-            << launch;
-        EXPECT_EQ(wrapper.ExitCode(), 0u) << launch;
+        const SERVICE_STATUS_PROCESS stopped =
+            WaitForState(entry.Name(), SERVICE_STOPPED, Generous);
+        EXPECT_EQ(stopped.dwCurrentState, SERVICE_STOPPED) << c.Launch;
+        EXPECT_EQ(stopped.dwWin32ExitCode, c.Error) << c.Launch;
+        EXPECT_NE(stopped.dwWin32ExitCode, 0u) << c.Launch;
+        EXPECT_EQ(wrapper.ExitCode(), 0u) << c.Launch;
     }
 }
 
@@ -146,12 +163,12 @@ TEST(ServiceRuntime, ChildInheritsTheWrapperInheritableHandles) {
     EXPECT_TRUE(reset);
 }
 
-TEST(ServiceRuntime, StartedFromAConsoleReturnsAtOnceAndStartsNothing) {
+TEST(ServiceRuntime, StartedFromAConsoleStartsNothingAndEndsWithTheConnectionError) {
     const std::string report = TempPath("console.report");
     TProcess wrapper(Quoted(WrapperPath()) + " /name:VornicConsole /start:\"" +
                      HelperLaunch(report, "run") + "\"");
     ASSERT_TRUE(wrapper.Started());
-    EXPECT_EQ(wrapper.WaitForExit(Generous), 0u);
+    EXPECT_EQ(wrapper.WaitForExit(Generous), DWORD{ERROR_FAILED_SERVICE_CONTROLLER_CONNECT});
     EXPECT_EQ(GetFileAttributesA(report.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 

@@ -16,38 +16,46 @@ void ShowUsage() {
     }
 }
 
-void RunEntry() {
+DWORD RunEntry() {
     OnServiceStart = StartWorker;
     OnServiceStop = StopWorker;
 
-    if (ParameterCount() == 0 || !GetOptionValue("name", ServiceName)) {
+    // Without parameters the box is the help that was asked for.
+    if (ParameterCount() == 0) {
         ShowUsage();
-        return;
+        return NO_ERROR;
+    }
+    if (!GetOptionValue("name", ServiceName)) {
+        ShowUsage();
+        return ERROR_INVALID_PARAMETER;
     }
     DisplayName = ServiceName;
 
     if (GetOptionValue("start", CommandLine)) {
         WorkingDirectory = ExtractDirectory(Parameter(0));
         CommandLine = CompleteCommandLine(CommandLine, WorkingDirectory);
-        RunService();
-        return;
+        return RunService();
     }
     if (FindSwitch("uninstall")) {
-        RemoveService();
-        return;
+        return RemoveService();
     }
     // "launch" is looked up before anything is removed, so that a mistyped
     // reinstall does not leave the administrator without a service.
     if (!GetOptionValue("launch", LaunchCommand)) {
         ShowUsage();
-        return;
+        return ERROR_INVALID_PARAMETER;
     }
     const std::string binaryPath =
         ComposeServiceCommandLine(Parameter(0), ServiceName, LaunchCommand);
     if (FindSwitch("reinstall")) {
-        RemoveService();
-        InstallServiceAfterRemoval(true, binaryPath, "", "");
-    } else if (FindSwitch("install")) {
-        InstallService(true, binaryPath, "", "");
+        const DWORD removal = RemoveService();
+        const DWORD installation = InstallServiceAfterRemoval(true, binaryPath, "", "");
+        // A failed removal explains a failed installation, unless there was nothing to remove.
+        const bool removalExplains = removal != NO_ERROR && removal != ERROR_SERVICE_DOES_NOT_EXIST;
+        return installation != NO_ERROR && removalExplains ? removal : installation;
     }
+    if (FindSwitch("install")) {
+        return InstallService(true, binaryPath, "", "");
+    }
+    return NO_ERROR;
 }

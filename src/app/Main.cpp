@@ -2,7 +2,6 @@
 #include "VornicService.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    RunEntry();
     // Ends at once, without waiting for a worker thread that may still be on its way out.
-    ExitProcess(0);
+    ExitProcess(RunEntry());
 }

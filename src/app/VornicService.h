@@ -30,8 +30,10 @@ std::string ComposeServiceCommandLine(const std::string& wrapperPath,
 // The child's command line: relative start values are taken from the wrapper's directory.
 std::string CompleteCommandLine(const std::string& startValue, const std::string& workingDirectory);
 
-// The roads of the entry; returns when the chosen road is done.
-void RunEntry();
+// The roads of the entry; returns the process exit code when the chosen road is done: 0 when
+// it did what was asked, 87 when the usage box was shown for a missing option, otherwise the
+// Win32 error code of what failed.
+DWORD RunEntry();
 void ShowUsage();
 
 // A function of user32, loaded on first need: importing user32 would connect every service

@@ -24,7 +24,7 @@ class TExecuteThread final {
     void WaitForThread();
 
   private:
-    void Execute();
+    DWORD Execute();
     static DWORD WINAPI ThreadEntry(LPVOID parameter);
 
     HANDLE ThreadHandle = nullptr;
@@ -42,6 +42,8 @@ std::atomic<TExecuteThread*> Worker{nullptr};
 // Windows reads any non-zero BOOL as true; this one has all bits set.
 constexpr BOOL AllBitsTrue = -1;
 constexpr DWORD WatchSliceMs = 50;
+// TerminateProcess only begins the child's end; its files and ports are free once it is gone.
+constexpr DWORD ChildEndPatienceMs = 5000;
 
 TExecuteThread::TExecuteThread() {
     ThreadHandle = CreateThread(nullptr, 0, ThreadEntry, this, CREATE_SUSPENDED, &ThreadId);
@@ -71,7 +73,8 @@ void TExecuteThread::WaitForThread() {
     WaitForSingleObject(ThreadHandle, INFINITE);
 }
 
-void TExecuteThread::Execute() {
+// Runs and watches the child; returns CreateProcessA's error when the child cannot start.
+DWORD TExecuteThread::Execute() {
     SECURITY_ATTRIBUTES security{};
     security.nLength = sizeof(security);
     security.bInheritHandle = AllBitsTrue;
@@ -84,7 +87,7 @@ void TExecuteThread::Execute() {
     PROCESS_INFORMATION child{};
     if (!CreateProcessA(nullptr, line.data(), &security, &security, AllBitsTrue, CREATE_SUSPENDED,
                         nullptr, WorkingDirectory.c_str(), &startup, &child)) {
-        return;
+        return GetLastError();
     }
     ResumeThread(child.hThread);
     // Loaded while the child runs, so that stopping it later does not wait for the load.
@@ -108,14 +111,17 @@ void TExecuteThread::Execute() {
     }
     TerminateThread(child.hThread, 0);
     TerminateProcess(child.hProcess, 0);
+    WaitForSingleObject(child.hProcess, ChildEndPatienceMs);
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
+    return NO_ERROR;
 }
 
 DWORD WINAPI TExecuteThread::ThreadEntry(LPVOID parameter) {
     auto* self = static_cast<TExecuteThread*>(parameter);
+    DWORD launchError = NO_ERROR;
     try {
-        self->Execute();
+        launchError = self->Execute();
     } catch (...) {
         // The exit steps below must run whatever happened.
     }
@@ -127,7 +133,8 @@ DWORD WINAPI TExecuteThread::ThreadEntry(LPVOID parameter) {
     if (freeHere) {
         delete self;
     }
-    StopService();
+    // The STOPPED report names a launch that failed, so that the service manager shows it.
+    StopService(launchError);
     ExitThread(result);
 }
 

@@ -8,11 +8,12 @@ namespace {
 const DWORD MarkedForDeleteRetryMs = 100;
 const DWORD MarkedForDeletePatienceMs = 10000;
 
-void CreateServiceEntry(bool interactive, const std::string& binaryPath, const std::string& account,
-                        const std::string& password, DWORD markedForDeletePatienceMs) {
+DWORD CreateServiceEntry(bool interactive, const std::string& binaryPath,
+                         const std::string& account, const std::string& password,
+                         DWORD markedForDeletePatienceMs) {
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr) {
-        return;
+        return GetLastError();
     }
     const char* accountArgument = interactive || account.empty() ? nullptr : account.c_str();
     const char* passwordArgument =
@@ -21,12 +22,14 @@ void CreateServiceEntry(bool interactive, const std::string& binaryPath, const s
         SERVICE_WIN32_OWN_PROCESS | (interactive ? SERVICE_INTERACTIVE_PROCESS : DWORD{0});
     const DWORD start = GetTickCount();
     SC_HANDLE service = nullptr;
+    DWORD result = NO_ERROR;
     for (;;) {
         service =
             CreateServiceA(manager, ServiceName.c_str(), DisplayName.c_str(), SERVICE_ALL_ACCESS,
                            type, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, binaryPath.c_str(),
                            nullptr, nullptr, "", accountArgument, passwordArgument);
-        if (service != nullptr || GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE ||
+        result = service != nullptr ? NO_ERROR : GetLastError();
+        if (result != ERROR_SERVICE_MARKED_FOR_DELETE ||
             GetTickCount() - start >= markedForDeletePatienceMs) {
             break;
         }
@@ -36,18 +39,20 @@ void CreateServiceEntry(bool interactive, const std::string& binaryPath, const s
         CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);
+    return result;
 }
 
 } // namespace
 
 // InstallService: a single attempt, so that an existing entry stays untouched.
-void InstallService(bool interactive, const std::string& binaryPath, const std::string& account,
-                    const std::string& password) {
-    CreateServiceEntry(interactive, binaryPath, account, password, 0);
+DWORD InstallService(bool interactive, const std::string& binaryPath, const std::string& account,
+                     const std::string& password) {
+    return CreateServiceEntry(interactive, binaryPath, account, password, 0);
 }
 
 // InstallServiceAfterRemoval: the reinstall road's creation.
-void InstallServiceAfterRemoval(bool interactive, const std::string& binaryPath,
-                                const std::string& account, const std::string& password) {
-    CreateServiceEntry(interactive, binaryPath, account, password, MarkedForDeletePatienceMs);
+DWORD InstallServiceAfterRemoval(bool interactive, const std::string& binaryPath,
+                                 const std::string& account, const std::string& password) {
+    return CreateServiceEntry(interactive, binaryPath, account, password,
+                              MarkedForDeletePatienceMs);
 }

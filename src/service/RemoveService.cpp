@@ -3,6 +3,10 @@
 
 namespace {
 
+// However long a service says its stop will take, each sleep of the removal ends after this:
+// a wait hint of 0xFFFFFFFF would otherwise hang the administrator's command for ever.
+const DWORD LongestWaitHintSleepMs = 10000;
+
 // A failed query leaves the record as it was: the last status that arrived still counts.
 bool QueryInto(SC_HANDLE service, SERVICE_STATUS& status) {
     SERVICE_STATUS fresh{};
@@ -13,56 +17,70 @@ bool QueryInto(SC_HANDLE service, SERVICE_STATUS& status) {
     return true;
 }
 
-// Stops the service and waits while its check point moves; true once it may be deleted.
-bool StopForRemoval(SC_HANDLE service) {
+// Stops the service and waits while its check point moves; 0 once it may be deleted,
+// otherwise the error of the call that failed, or ERROR_SERVICE_REQUEST_TIMEOUT.
+DWORD StopForRemoval(SC_HANDLE service) {
     SERVICE_STATUS status{};
     if (!QueryInto(service, status)) {
-        return false;
+        return GetLastError();
     }
     if (status.dwCurrentState == SERVICE_STOPPED) {
-        return true;
+        return NO_ERROR;
     }
     // A refused control still fills the record: a service that stopped in the meantime
     // (1062), or one whose process ended before the answer came back (Wine's 109), says so.
     if (!ControlService(service, SERVICE_CONTROL_STOP, &status) &&
         status.dwCurrentState != SERVICE_STOPPED) {
-        return false;
+        return GetLastError();
     }
     DWORD lastCheckPoint = status.dwCheckPoint;
-    while (QueryInto(service, status) && status.dwCurrentState != SERVICE_STOPPED) {
+    for (;;) {
+        // A failed query here is not final: the last status that arrived decides.
+        if (!QueryInto(service, status)) {
+            return status.dwCurrentState == SERVICE_STOPPED ? NO_ERROR : GetLastError();
+        }
+        if (status.dwCurrentState == SERVICE_STOPPED) {
+            return NO_ERROR;
+        }
         int triesLeft = 3;
         do {
-            Sleep(status.dwWaitHint);
+            Sleep(status.dwWaitHint < LongestWaitHintSleepMs ? status.dwWaitHint
+                                                             : LongestWaitHintSleepMs);
             if (!QueryInto(service, status)) {
-                return false;
+                return GetLastError();
             }
             --triesLeft;
         } while (status.dwCurrentState != SERVICE_STOPPED &&
                  status.dwCheckPoint == lastCheckPoint && triesLeft > 0);
-        if (status.dwCurrentState == SERVICE_STOPPED || status.dwCheckPoint == lastCheckPoint) {
-            break;
+        if (status.dwCurrentState == SERVICE_STOPPED) {
+            return NO_ERROR;
+        }
+        if (status.dwCheckPoint == lastCheckPoint) {
+            return ERROR_SERVICE_REQUEST_TIMEOUT;
         }
         lastCheckPoint = status.dwCheckPoint;
     }
-    return status.dwCurrentState == SERVICE_STOPPED;
 }
 
 } // namespace
 
 // RemoveService: a service that stops making progress is left in place, not deleted.
-void RemoveService() {
+DWORD RemoveService() {
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr) {
-        return;
+        return GetLastError();
     }
     SC_HANDLE service = OpenServiceA(manager, ServiceName.c_str(), SERVICE_ALL_ACCESS);
     if (service == nullptr) {
+        const DWORD error = GetLastError();
         CloseServiceHandle(manager);
-        return;
+        return error;
     }
-    if (StopForRemoval(service)) {
-        DeleteService(service);
+    DWORD result = StopForRemoval(service);
+    if (result == NO_ERROR && !DeleteService(service)) {
+        result = GetLastError();
     }
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
+    return result;
 }

@@ -16,21 +16,26 @@ using TServiceStopHook = void (*)();
 extern TServiceStartHook OnServiceStart;
 extern TServiceStopHook OnServiceStop;
 
-// Connects the main thread to the dispatcher; returns once the service has stopped,
-// or at once when the process was not started by the service control manager.
-void RunService();
+// The operations below return 0 (NO_ERROR) when they did what was asked, otherwise the Win32
+// error code of what failed; the entry ends the process with it.
 
-// The program's own request to stop the service, the same as a stop control.
-void StopService();
+// Connects the main thread to the dispatcher; returns 0 once the service has stopped, or the
+// dispatcher's error at once when the process was not started by the service control manager.
+DWORD RunService();
+
+// The program's own request to stop the service, the same as a stop control. The STOPPED
+// report carries the exit code, so that the service manager shows why the service ended.
+void StopService(DWORD win32ExitCode = NO_ERROR);
 
 // Creates the auto-start service entry named ServiceName; an existing entry is left as it is.
-void InstallService(bool interactive, const std::string& binaryPath, const std::string& account,
-                    const std::string& password);
+DWORD InstallService(bool interactive, const std::string& binaryPath, const std::string& account,
+                     const std::string& password);
 
 // As InstallService, but waits up to 10 s for a just removed entry of the same name that
 // someone else still holds open to go away.
-void InstallServiceAfterRemoval(bool interactive, const std::string& binaryPath,
-                                const std::string& account, const std::string& password);
+DWORD InstallServiceAfterRemoval(bool interactive, const std::string& binaryPath,
+                                 const std::string& account, const std::string& password);
 
-// Stops the service named ServiceName while it makes progress, then deletes it.
-void RemoveService();
+// Stops the service named ServiceName while it makes progress, then deletes it. A service that
+// stops making progress is left in place: ERROR_SERVICE_REQUEST_TIMEOUT.
+DWORD RemoveService();

@@ -15,6 +15,8 @@ namespace {
 
 std::atomic<DWORD> CurrentState{0};
 std::atomic<SERVICE_STATUS_HANDLE> StatusHandle{nullptr};
+// Sent with the STOPPED report only; every other report carries 0.
+std::atomic<DWORD> StoppedExitCode{NO_ERROR};
 // A report reads the state and sends it under this lock, so that a report which read an
 // older state is sent before one that reads STOPPED. STOPPED itself is sent outside it: Wine
 // takes its own service lock for that report, and holds it while a control handler runs,
@@ -28,6 +30,7 @@ void ReportServiceStatus() {
     status.dwCurrentState = CurrentState;
     status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
     if (status.dwCurrentState == SERVICE_STOPPED) {
+        status.dwWin32ExitCode = StoppedExitCode;
         guard.unlock();
     }
     SetServiceStatus(StatusHandle, &status);
@@ -79,13 +82,14 @@ void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
 
 } // namespace
 
-void RunService() {
+DWORD RunService() {
     std::vector<char> name(ServiceName.begin(), ServiceName.end());
     name.push_back('\0');
     SERVICE_TABLE_ENTRYA table[] = {{name.data(), ServiceMain}, {nullptr, nullptr}};
-    StartServiceCtrlDispatcherA(table);
+    return StartServiceCtrlDispatcherA(table) ? NO_ERROR : GetLastError();
 }
 
-void StopService() {
+void StopService(DWORD win32ExitCode) {
+    StoppedExitCode = win32ExitCode;
     ServiceControlHandler(SERVICE_CONTROL_STOP);
 }
