@@ -29,8 +29,8 @@ std::string StopBehaviour(DWORD pendingMs, DWORD checkPointEveryMs, DWORD waitHi
     return ::testing::AssertionSuccess();
 }
 
-DWORD Uninstall(const std::string& name, DWORD timeoutMs = Generous) {
-    return RunWrapper(" -uninstall -name:" + Quoted(name), timeoutMs);
+DWORD Uninstall(const std::string& name) {
+    return RunWrapper(" -uninstall -name:" + Quoted(name), Generous);
 }
 
 } // namespace
@@ -71,24 +71,30 @@ TEST(Uninstall, WaitsForASlowStopWhileTheCheckPointMoves) {
 TEST(Uninstall, LeavesAStuckStopInPlaceAndSaysSo) {
     // A check point that never moves: three sleeps of the wait hint, then give up. A hint of
     // 0 gives three quick queries; one of 0xFFFFFFFF sleeps 10 s each time, not for ever.
+    // -reinstall then reports the removal's failure, not the creation's (1073).
     const struct {
         const char* Name;
+        const char* Road;
         DWORD PendingMs;
         DWORD WaitHintMs;
         DWORD AtLeastMs;
-    } cases[] = {{"UninstallStuckStop", 3000, 0, 0},
-                 {"UninstallEndlessHint", 40000, 0xFFFFFFFF, 29000}};
+    } cases[] = {{"UninstallStuckStop", " -uninstall", 3000, 0, 0},
+                 {"ReinstallStuckStop", " -reinstall -launch:C:\\new.exe", 3000, 0, 0},
+                 {"UninstallEndlessHint", " -uninstall", 40000, 0xFFFFFFFF, 29000}};
     for (const auto& c : cases) {
-        TServiceEntry entry(c.Name, StopBehaviour(c.PendingMs, 0, c.WaitHintMs));
+        const std::string stored = StopBehaviour(c.PendingMs, 0, c.WaitHintMs);
+        TServiceEntry entry(c.Name, stored);
         ASSERT_TRUE(Started(entry));
         const ULONGLONG start = GetTickCount64();
-        EXPECT_EQ(Uninstall(entry.Name(), 60000), DWORD{ERROR_SERVICE_REQUEST_TIMEOUT}) << c.Name;
+        EXPECT_EQ(RunWrapper(c.Road + std::string(" -name:") + c.Name, 60000),
+                  DWORD{ERROR_SERVICE_REQUEST_TIMEOUT})
+            << c.Name;
         EXPECT_GE(GetTickCount64() - start, c.AtLeastMs) << c.Name;
         EXPECT_EQ(QueryStatus(entry.Name()).dwCurrentState, DWORD{SERVICE_STOP_PENDING});
         // Once the helper has stopped by itself, the entry is still there: it was never deleted.
         EXPECT_EQ(WaitForState(entry.Name(), SERVICE_STOPPED, Generous).dwCurrentState,
                   DWORD{SERVICE_STOPPED});
-        EXPECT_TRUE(ServiceExists(entry.Name())) << c.Name;
+        EXPECT_EQ(BinaryPathOf(entry.Name()), stored) << c.Name;
     }
 }
 
