@@ -1,0 +1,31 @@
+// Stands in for the service control manager's dispatcher inside the test process, so that the
+// order of the status reports can be forced and read, not left to the platform's timing.
+#pragma once
+
+#include <windows.h>
+
+#include <vector>
+
+// While it lives, this executable's imports of StartServiceCtrlDispatcherA,
+// RegisterServiceCtrlHandlerA and SetServiceStatus go through stand-ins. The dispatcher runs
+// the service entry function on a thread of its own and the control handler on its own thread,
+// as Windows does; it returns once STOPPED has been reported and the entry function has ended,
+// so that a report sent after STOPPED is recorded too. It gives up after 10 s.
+class TDispatcherStandIn {
+  public:
+    TDispatcherStandIn();
+    TDispatcherStandIn(const TDispatcherStandIn&) = delete;
+    TDispatcherStandIn& operator=(const TDispatcherStandIn&) = delete;
+    ~TDispatcherStandIn();
+
+    // Whether all three imports were found and redirected.
+    bool Watching() const;
+    // Delivers a control through the dispatcher's thread and returns once the handler has;
+    // call it from any other thread while the service runs.
+    static void Control(DWORD control);
+    // Every status sent, in order.
+    static std::vector<SERVICE_STATUS> Reports();
+};
+
+// The states of the reports, in order.
+std::vector<DWORD> ReportedStates();
