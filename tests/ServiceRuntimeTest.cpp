@@ -112,7 +112,7 @@ TEST(ServiceRuntime, InterrogateReportsRunningAndPauseChangesNothing) {
     EXPECT_TRUE(child.Runs());
 }
 
-TEST(ServiceRuntime, ChildRunsHiddenInTheWrapperDirectoryWithItsEnvironment) {
+TEST(ServiceRuntime, ChildRunsHiddenFromTheWrapperDirectoryWithItsEnvironment) {
     // Services get the system environment of the registry, which the test command gives a
     // marker before the session starts; it must reach the child through the wrapper.
     char marker[256] = {};
@@ -122,13 +122,22 @@ TEST(ServiceRuntime, ChildRunsHiddenInTheWrapperDirectoryWithItsEnvironment) {
                            "VORNIC_TEST_MARKER", RRF_RT_REG_SZ, nullptr, marker, &size),
               ERROR_SUCCESS)
         << "scripts/test.sh sets VORNIC_TEST_MARKER in the system environment";
+    // A relative launch command with a folder is taken from the wrapper's directory: the
+    // child's own command line shows it (CreateProcessA would find the program without).
+    const std::string directory = ExtractDirectory(FullPath(WrapperPath()));
+    const std::string helper = FullPath(WindowsPath(EnvironmentValue("CHILD_HELPER_EXE")));
+    ASSERT_EQ(helper.compare(0, directory.size(), directory), 0) << helper;
     const std::string report = TempPath("environment.report");
-    TServiceEntry entry("VornicEnv", Wrapped("VornicEnv", HelperLaunch(report, "run")));
+    const std::string launch = HelperLaunch(report, "run").substr(directory.size());
+    TServiceEntry entry("VornicEnv", Wrapped("VornicEnv", launch));
     ASSERT_TRUE(StartServiceNamed(entry.Name()));
     auto fields = ReadReport(report, Generous);
-    std::string directory = WrapperPath();
-    directory.erase(directory.rfind('\\'));
-    EXPECT_EQ(fields["directory"], directory);
+    std::string commandLine = fields["commandline"];
+    if (!commandLine.empty() && commandLine[0] == '"') {
+        commandLine.erase(0, 1); // the program quoted, as when its path holds a blank
+    }
+    EXPECT_EQ(commandLine.compare(0, directory.size(), directory), 0) << fields["commandline"];
+    EXPECT_EQ(fields["directory"] + "\\", directory);
     EXPECT_EQ(fields["hidden"], "yes");
     EXPECT_EQ(fields["marker"], marker);
 }

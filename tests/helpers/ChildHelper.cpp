@@ -2,6 +2,8 @@
 // path, command line, current directory, environment marker and window state), then does
 // what its arguments say:
 //   ChildHelper.exe <report file> run                 runs until killed
+// Every mode that runs until killed keeps a second thread as well, as real servers do: ending
+// the primary thread alone does not end the process.
 //   ChildHelper.exe <report file> exit <code> <ms>    exits with the code after the time
 //   ChildHelper.exe <report file> grandchild          starts a copy of itself that runs
 //                                                     until killed (report: <file>.grand)
@@ -13,6 +15,16 @@
 #include <string>
 
 namespace {
+
+DWORD WINAPI RunForever(LPVOID) {
+    HANDLE second = CreateThread(nullptr, 0, RunForever, nullptr, 0, nullptr);
+    if (second == nullptr) {
+        return 65;
+    }
+    CloseHandle(second);
+    Sleep(INFINITE);
+    return 0;
+}
 
 std::string Field(const char* name, const std::string& value) {
     return std::string(name) + "=" + value + "\r\n";
@@ -93,6 +105,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         Sleep(static_cast<DWORD>(std::atoi(__argv[4])));
         return std::atoi(__argv[3]);
     }
+    HANDLE second = CreateThread(nullptr, 0, RunForever, nullptr, 0, nullptr);
+    if (second == nullptr) {
+        return 65;
+    }
+    CloseHandle(second);
     Sleep(INFINITE);
     return 0;
 }
