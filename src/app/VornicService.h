@@ -13,6 +13,8 @@ extern std::string WorkingDirectory;
 extern std::string LaunchCommand;
 
 // Command-line options. The line defaults to the process's own; tests pass their own bytes.
+// NextCharacter steps over a double-byte character of the system code page whole.
+const char* NextCharacter(const char* position);
 const char* ReadToken(const char* position, std::string& token);
 int ParameterCount(const char* line = GetCommandLineA());
 std::string Parameter(int index, const char* line = GetCommandLineA());
