@@ -32,6 +32,12 @@ std::string ComposeServiceCommandLine(const std::string& wrapperPath,
 // The child's command line: relative start values are taken from the wrapper's directory.
 std::string CompleteCommandLine(const std::string& startValue, const std::string& workingDirectory);
 
+// The child's command line as CreateProcessA gets it. A launch command cannot quote its program,
+// and CreateProcessA would try C:\Program.exe before C:\Program Files\App\app.exe: the longest
+// beginning that names an existing file (".exe" added when it has no extension) is the program,
+// quoted when it holds a blank. A line that names no file is returned as it is.
+std::string QuoteWrappedProgram(const std::string& commandLine);
+
 // The roads of the entry; returns when the chosen road is done.
 void RunEntry();
 void ShowUsage();
