@@ -64,7 +64,8 @@ TEST(ServiceRuntime, ChildEndingWithThreeEndsTheWrapperWithThree) {
 }
 
 TEST(ServiceRuntime, LaunchCommandThatCannotStartStopsTheService) {
-    for (const std::string launch : {"Z:\\no\\such\\program.exe -x", ""}) {
+    for (const std::string launch :
+         {"Z:\\no\\such\\program.exe -x", "Z:\\no such\\program -x", ""}) {
         TServiceEntry entry("VornicNoChild", Wrapped("VornicNoChild", launch));
         TWrapperProcess wrapper(entry.Name());
         ASSERT_TRUE(wrapper.Started);
