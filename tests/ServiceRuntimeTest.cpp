@@ -67,18 +67,22 @@ TEST(ServiceRuntime, ChildEndingWithThreeEndsTheWrapperWithThree) {
 }
 
 TEST(ServiceRuntime, LaunchCommandThatCannotStartStopsTheServiceWithTheLaunchError) {
-    // The STOPPED report carries CreateProcessA's error, which sc query and the event log show.
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    char empty[] = "";
-    ASSERT_FALSE(CreateProcessA(nullptr, empty, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                &startup, &info));
-    const DWORD emptyLineError = GetLastError();
+    // The STOPPED report carries CreateProcessA's error, which sc query and the event log show:
+    // 2 for a missing program, and for the other lines what CreateProcessA says here of them.
+    const auto launchError = [](std::string line) {
+        STARTUPINFOA startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info{};
+        EXPECT_FALSE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                    &startup, &info));
+        return GetLastError();
+    };
     const struct {
         std::string Launch;
         DWORD Error;
-    } cases[] = {{"Z:\\no\\such\\program.exe -x", ERROR_FILE_NOT_FOUND}, {"", emptyLineError}};
+    } cases[] = {{"Z:\\no\\such\\program.exe -x", ERROR_FILE_NOT_FOUND},
+                 {"Z:\\no such\\program -x", launchError("Z:\\no such\\program -x")},
+                 {"", launchError("")}};
     for (const auto& c : cases) {
         TServiceEntry entry("VornicNoChild", Wrapped("VornicNoChild", c.Launch));
         TWrapperProcess wrapper(entry.Name());

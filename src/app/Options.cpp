@@ -9,17 +9,6 @@ bool IsBlank(const char* position) {
     return static_cast<unsigned char>(*position) <= 0x20;
 }
 
-// The next character of the system code page, as CharNextA steps: a lead byte takes the byte
-// after it unless that is the end. Done here with kernel32 alone, since user32 (where
-// CharNextA lives) costs every service start a desktop connection.
-const char* NextCharacter(const char* position) {
-    if (*position == '\0') {
-        return position;
-    }
-    const bool doubleByte = IsDBCSLeadByte(static_cast<BYTE>(*position)) && position[1] != '\0';
-    return position + (doubleByte ? 2 : 1);
-}
-
 // Appends the whole character at position; a double-byte character is never split.
 const char* CopyCharacter(const char* position, std::string& token) {
     const char* next = NextCharacter(position);
@@ -45,6 +34,17 @@ std::string ModuleFileName() {
 }
 
 } // namespace
+
+// The next character of the system code page, as CharNextA steps: a lead byte takes the byte
+// after it unless that is the end. Done here with kernel32 alone, since user32 (where
+// CharNextA lives) costs every service start a desktop connection.
+const char* NextCharacter(const char* position) {
+    if (*position == '\0') {
+        return position;
+    }
+    const bool doubleByte = IsDBCSLeadByte(static_cast<BYTE>(*position)) && position[1] != '\0';
+    return position + (doubleByte ? 2 : 1);
+}
 
 const char* ReadToken(const char* position, std::string& token) {
     token.clear();

@@ -13,6 +13,8 @@ extern std::string WorkingDirectory;
 extern std::string LaunchCommand;
 
 // Command-line options. The line defaults to the process's own; tests pass their own bytes.
+// NextCharacter steps over a double-byte character of the system code page whole.
+const char* NextCharacter(const char* position);
 const char* ReadToken(const char* position, std::string& token);
 int ParameterCount(const char* line = GetCommandLineA());
 std::string Parameter(int index, const char* line = GetCommandLineA());
@@ -29,6 +31,12 @@ std::string ComposeServiceCommandLine(const std::string& wrapperPath,
 
 // The child's command line: relative start values are taken from the wrapper's directory.
 std::string CompleteCommandLine(const std::string& startValue, const std::string& workingDirectory);
+
+// The child's command line as CreateProcessA gets it. A launch command cannot quote its program,
+// and CreateProcessA would try C:\Program.exe before C:\Program Files\App\app.exe: the longest
+// beginning that names an existing file (".exe" added when it has no extension) is the program,
+// quoted when it holds a blank. A line that names no file is returned as it is.
+std::string QuoteWrappedProgram(const std::string& commandLine);
 
 // The roads of the entry; returns the process exit code when the chosen road is done: 0 when
 // it did what was asked, 87 when the usage box was shown for a missing option, otherwise the

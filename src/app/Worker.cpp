@@ -82,7 +82,8 @@ DWORD TExecuteThread::Execute() {
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
-    std::vector<char> line(CommandLine.begin(), CommandLine.end());
+    const std::string childLine = QuoteWrappedProgram(CommandLine);
+    std::vector<char> line(childLine.begin(), childLine.end());
     line.push_back('\0');
     PROCESS_INFORMATION child{};
     if (!CreateProcessA(nullptr, line.data(), &security, &security, AllBitsTrue, CREATE_SUSPENDED,
