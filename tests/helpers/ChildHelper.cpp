@@ -17,11 +17,6 @@
 namespace {
 
 DWORD WINAPI RunForever(LPVOID) {
-    HANDLE second = CreateThread(nullptr, 0, RunForever, nullptr, 0, nullptr);
-    if (second == nullptr) {
-        return 65;
-    }
-    CloseHandle(second);
     Sleep(INFINITE);
     return 0;
 }
