@@ -88,12 +88,15 @@ TEST(Reinstall, GivesUpWhenTheOldEntryStaysHeld) {
     EXPECT_TRUE(WaitUntilGone(entry.Name(), Generous));
 }
 
-TEST(Reinstall, PlainInstallDoesNotWaitForAMarkedEntry) {
+TEST(Reinstall, AMarkedEntryFailsUninstallAndPlainInstallAtOnce) {
     TServiceCleanup entry("InstallWhileMarked");
     ASSERT_EQ(Install(entry.Name(), "C:\\old.exe"), 0u);
     THeldEntry held(entry.Name());
     ASSERT_TRUE(held.Held());
     ASSERT_TRUE(DeleteService(held.Handle));
+    // Deleting it again fails, and -uninstall says so with DeleteService's own error.
+    EXPECT_EQ(RunWrapper(" -uninstall -name:InstallWhileMarked", Generous),
+              DWORD{ERROR_SERVICE_MARKED_FOR_DELETE});
     TProcess wrapper(Quoted(WrapperPath()) + " -install -name:InstallWhileMarked -launch:new.exe");
     ASSERT_TRUE(wrapper.Started());
     // A wrapper still running by now is waiting for the name, and would take it once free.
