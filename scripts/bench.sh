@@ -2,6 +2,7 @@
 # Builds everything, then measures the wrapper against a minimal hand-written service under
 # Wine's service control manager and prints the figures. Safe to run again.
 set -euo pipefail
+"$(dirname "$0")/setup.sh"
 source "$(dirname "$0")/wine-env.sh"
 mkdir -p "$root/build"
 log=$root/build/bench-build.log

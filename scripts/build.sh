@@ -2,8 +2,8 @@
 # Builds the 32-bit product in build/i686, and the tree that runs under this host's Wine
 # (the same one, or build/x86_64 where 32-bit programs cannot run). Safe to run again.
 set -euo pipefail
+"$(dirname "$0")/setup.sh"
 source "$(dirname "$0")/wine-env.sh"
-"$root/scripts/setup.sh"
 
 configure() { # build dir, arch, extra options
     local dir=$1 arch=$2

@@ -2,6 +2,7 @@
 # The product's main job, under Wine: wrap the sample program Heartbeat as a service and take
 # it through its life, as an administrator would. Sets up and builds first; safe to run again.
 set -euo pipefail
+"$(dirname "$0")/setup.sh"
 source "$(dirname "$0")/wine-env.sh"
 "$root/scripts/build.sh"
 if [ "$RUN_ARCH" != i686 ]; then

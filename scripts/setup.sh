@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs what the cross build and the Wine tests need, from Debian's packages.
+# Installs what the cross build, the Wine tests and the release need, from Debian's packages.
 # Does nothing when everything is already there; must run as root on Debian 12.
 set -euo pipefail
 
-# The x86-64 compilers serve hosts that cannot run 32-bit programs (see wine-env.sh).
+# g++-mingw-w64-i686 brings both the -posix compilers (the tests) and the -win32 ones (the
+# product's runtime, see cmake/mingw.cmake). The x86-64 compilers serve hosts that cannot run
+# 32-bit programs (see wine-env.sh).
 packages=(wine wine32 wine64 g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64-posix
-    mingw-w64-x86-64-dev cmake xvfb xauth googletest)
+    mingw-w64-x86-64-dev cmake xvfb xauth googletest zip)
 
 missing=()
 for p in "${packages[@]}"; do

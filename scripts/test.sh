@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds, and runs every test under Wine, with a virtual X display.
 set -euo pipefail
+"$(dirname "$0")/setup.sh"
 source "$(dirname "$0")/wine-env.sh"
 "$root/scripts/build.sh"
 if [ "$RUN_ARCH" != i686 ]; then

@@ -1,4 +1,5 @@
 # Sourced by the other scripts: where the builds and the Wine prefix live, and which Wine runs.
+# Source it only after scripts/setup.sh: the choice below asks the installed Wine.
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # The product is 32-bit. Some hosts boot with 32-bit Linux programs switched off

@@ -3,7 +3,6 @@
 #include "Service.h"
 
 #include <atomic>
-#include <mutex>
 #include <vector>
 
 std::string ServiceName;
@@ -20,20 +19,25 @@ std::atomic<DWORD> StoppedExitCode{NO_ERROR};
 // A report reads the state and sends it under this lock, so that a report which read an
 // older state is sent before one that reads STOPPED. STOPPED itself is sent outside it: Wine
 // takes its own service lock for that report, and holds it while a control handler runs,
-// which may be waiting here.
-std::mutex ReportLock;
+// which may be waiting here. A Win32 lock, since std::mutex would link a threads library into
+// the executable.
+SRWLOCK ReportLock = SRWLOCK_INIT;
 
 void ReportServiceStatus() {
-    std::unique_lock<std::mutex> guard(ReportLock);
+    AcquireSRWLockExclusive(&ReportLock);
     SERVICE_STATUS status{};
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status.dwCurrentState = CurrentState;
     status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
-    if (status.dwCurrentState == SERVICE_STOPPED) {
+    const bool stopped = status.dwCurrentState == SERVICE_STOPPED;
+    if (stopped) {
         status.dwWin32ExitCode = StoppedExitCode;
-        guard.unlock();
+        ReleaseSRWLockExclusive(&ReportLock);
     }
     SetServiceStatus(StatusHandle, &status);
+    if (!stopped) {
+        ReleaseSRWLockExclusive(&ReportLock);
+    }
 }
 
 // Moves the state to STOP_PENDING unless a stop is already under way or done;
