@@ -39,6 +39,11 @@ std::string ExistingProgram(const std::string& candidate) {
 
 } // namespace
 
+std::string QuoteProgramPath(const std::string& path) {
+    // An unquoted path with blanks would let C:\Program.exe run as LocalSystem.
+    return path.find_first_of(" \t") == std::string::npos ? path : "\"" + path + "\"";
+}
+
 std::string QuoteWrappedProgram(const std::string& commandLine) {
     // The candidates end where a word ends: before a run of blanks, or at the end of the line.
     // Windows drops trailing blanks from a file name, so ending one inside the run would name
@@ -57,11 +62,9 @@ std::string QuoteWrappedProgram(const std::string& commandLine) {
         if (program.empty()) {
             continue;
         }
+        const std::string quoted = QuoteProgramPath(program);
         // Without a blank there is no shorter name for CreateProcessA to try first.
-        if (program.find_first_of(" \t") == std::string::npos) {
-            return commandLine;
-        }
-        return "\"" + program + "\"" + commandLine.substr(*end);
+        return quoted == program ? commandLine : quoted + commandLine.substr(*end);
     }
     return commandLine;
 }

@@ -4,11 +4,8 @@
 std::string ComposeServiceCommandLine(const std::string& wrapperPath,
                                       const std::string& serviceName,
                                       const std::string& launchCommand) {
-    // An unquoted path with blanks would let C:\Program.exe run as LocalSystem.
-    const bool quote = wrapperPath.find_first_of(" \t") != std::string::npos;
-    std::string line = quote ? "\"" + wrapperPath + "\"" : wrapperPath;
-    line += " /name:\"" + serviceName + "\" /start:\"" + launchCommand + "\"";
-    return line;
+    return QuoteProgramPath(wrapperPath) + " /name:\"" + serviceName + "\" /start:\"" +
+           launchCommand + "\"";
 }
 
 std::string CompleteCommandLine(const std::string& startValue,

@@ -32,6 +32,9 @@ std::string ComposeServiceCommandLine(const std::string& wrapperPath,
 // The child's command line: relative start values are taken from the wrapper's directory.
 std::string CompleteCommandLine(const std::string& startValue, const std::string& workingDirectory);
 
+// A program's path as a command line names it: in double quotes when it holds a blank.
+std::string QuoteProgramPath(const std::string& path);
+
 // The child's command line as CreateProcessA gets it. A launch command cannot quote its program,
 // and CreateProcessA would try C:\Program.exe before C:\Program Files\App\app.exe: the longest
 // beginning that names an existing file (".exe" added when it has no extension) is the program,
