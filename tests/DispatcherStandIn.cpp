@@ -104,15 +104,16 @@ BOOL WINAPI StandInDispatcher(const SERVICE_TABLE_ENTRYA* table) {
 } // namespace
 
 TDispatcherStandIn::TDispatcherStandIn() {
-    SwapImport("StartServiceCtrlDispatcherA", RealDispatcher, &StandInDispatcher);
-    SwapImport("RegisterServiceCtrlHandlerA", RealRegisterHandler, &StandInRegisterHandler);
-    SwapImport("SetServiceStatus", RealSetStatus, &StandInSetStatus);
+    SwapImport("advapi32.dll", "StartServiceCtrlDispatcherA", RealDispatcher, &StandInDispatcher);
+    SwapImport("advapi32.dll", "RegisterServiceCtrlHandlerA", RealRegisterHandler,
+               &StandInRegisterHandler);
+    SwapImport("advapi32.dll", "SetServiceStatus", RealSetStatus, &StandInSetStatus);
 }
 
 TDispatcherStandIn::~TDispatcherStandIn() {
-    RestoreImport("StartServiceCtrlDispatcherA", RealDispatcher);
-    RestoreImport("RegisterServiceCtrlHandlerA", RealRegisterHandler);
-    RestoreImport("SetServiceStatus", RealSetStatus);
+    RestoreImport("advapi32.dll", "StartServiceCtrlDispatcherA", RealDispatcher);
+    RestoreImport("advapi32.dll", "RegisterServiceCtrlHandlerA", RealRegisterHandler);
+    RestoreImport("advapi32.dll", "SetServiceStatus", RealSetStatus);
 }
 
 bool TDispatcherStandIn::Watching() const {

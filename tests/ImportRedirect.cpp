@@ -4,8 +4,8 @@
 
 namespace {
 
-// The slot of this executable's import address table that holds an advapi32 function.
-ULONG_PTR* ImportSlot(const char* function) {
+// The slot of this executable's import address table that holds the DLL's function.
+ULONG_PTR* ImportSlot(const char* dllName, const char* function) {
     auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
     const auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
         base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
@@ -13,7 +13,7 @@ ULONG_PTR* ImportSlot(const char* function) {
         nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     for (auto* dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
          dll->Name != 0; ++dll) {
-        if (lstrcmpiA(reinterpret_cast<char*>(base + dll->Name), "advapi32.dll") != 0) {
+        if (lstrcmpiA(reinterpret_cast<char*>(base + dll->Name), dllName) != 0) {
             continue;
         }
         auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
@@ -34,8 +34,8 @@ ULONG_PTR* ImportSlot(const char* function) {
 
 } // namespace
 
-ULONG_PTR RedirectImport(const char* function, ULONG_PTR replacement) {
-    ULONG_PTR* slot = ImportSlot(function);
+ULONG_PTR RedirectImport(const char* dll, const char* function, ULONG_PTR replacement) {
+    ULONG_PTR* slot = ImportSlot(dll, function);
     if (slot == nullptr) {
         return 0;
     }

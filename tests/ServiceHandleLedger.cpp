@@ -64,17 +64,17 @@ TServiceHandleLedger::TServiceHandleLedger() {
     OpenHandles.clear();
     OpenedCount = 0;
     OutOfOrderCount = 0;
-    SwapImport("OpenSCManagerA", RealOpenManager, &CountedOpenManager);
-    SwapImport("OpenServiceA", RealOpenService, &CountedOpenService);
-    SwapImport("CreateServiceA", RealCreateService, &CountedCreateService);
-    SwapImport("CloseServiceHandle", RealCloseHandle, &CountedClose);
+    SwapImport("advapi32.dll", "OpenSCManagerA", RealOpenManager, &CountedOpenManager);
+    SwapImport("advapi32.dll", "OpenServiceA", RealOpenService, &CountedOpenService);
+    SwapImport("advapi32.dll", "CreateServiceA", RealCreateService, &CountedCreateService);
+    SwapImport("advapi32.dll", "CloseServiceHandle", RealCloseHandle, &CountedClose);
 }
 
 TServiceHandleLedger::~TServiceHandleLedger() {
-    RestoreImport("OpenSCManagerA", RealOpenManager);
-    RestoreImport("OpenServiceA", RealOpenService);
-    RestoreImport("CreateServiceA", RealCreateService);
-    RestoreImport("CloseServiceHandle", RealCloseHandle);
+    RestoreImport("advapi32.dll", "OpenSCManagerA", RealOpenManager);
+    RestoreImport("advapi32.dll", "OpenServiceA", RealOpenService);
+    RestoreImport("advapi32.dll", "CreateServiceA", RealCreateService);
+    RestoreImport("advapi32.dll", "CloseServiceHandle", RealCloseHandle);
 }
 
 bool TServiceHandleLedger::Watching() const {
