@@ -15,39 +15,35 @@ bool IsExistingFile(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// Stepping by characters: a double-byte character's second byte can be 0x5C.
-bool LastElementHasExtension(const std::string& path) {
-    bool dot = false;
+// The extension of the path's last element, with its dot; empty when it has none. Stepping by
+// characters: a double-byte character's second byte can be 0x5C.
+std::string LastElementExtension(const std::string& path) {
+    const char* dot = nullptr;
     for (const char* position = path.c_str(); *position != '\0';
          position = NextCharacter(position)) {
         if (*position == '\\' || *position == '/') {
-            dot = false;
+            dot = nullptr;
         } else if (*position == '.') {
-            dot = true;
+            dot = position;
         }
     }
-    return dot;
+    return dot != nullptr ? std::string(dot) : std::string();
 }
 
-// The file a candidate names, ".exe" tried first as CreateProcessA completes it; empty if none.
-std::string ExistingProgram(const std::string& candidate) {
-    if (!LastElementHasExtension(candidate) && IsExistingFile(candidate + ".exe")) {
-        return candidate + ".exe";
+// The extensions that CreateProcessA starts: programs, and batch files through cmd.exe.
+bool IsProgramExtension(std::string extension) {
+    for (char& c : extension) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
     }
-    return IsExistingFile(candidate) ? candidate : std::string();
+    return extension == ".exe" || extension == ".com" || extension == ".bat" || extension == ".cmd";
 }
 
-} // namespace
-
-std::string QuoteProgramPath(const std::string& path) {
-    // An unquoted path with blanks would let C:\Program.exe run as LocalSystem.
-    return path.find_first_of(" \t") == std::string::npos ? path : "\"" + path + "\"";
-}
-
-std::string QuoteWrappedProgram(const std::string& commandLine) {
-    // The candidates end where a word ends: before a run of blanks, or at the end of the line.
-    // Windows drops trailing blanks from a file name, so ending one inside the run would name
-    // the same program again, only with blanks inside its quotes.
+// The candidates end where a word ends: before a run of blanks, or at the end of the line.
+// Windows drops trailing blanks from a file name, so ending one inside the run would name the
+// same program again, only with blanks inside its quotes.
+std::vector<std::string::size_type> CandidateEnds(const std::string& commandLine) {
     std::vector<std::string::size_type> ends;
     const char* line = commandLine.c_str();
     for (const char* position = line; *position != '\0';) {
@@ -57,14 +53,47 @@ std::string QuoteWrappedProgram(const std::string& commandLine) {
         }
         position = next;
     }
-    for (auto end = ends.rbegin(); end != ends.rend(); ++end) {
-        const std::string program = ExistingProgram(commandLine.substr(0, *end));
-        if (program.empty()) {
-            continue;
+    return ends;
+}
+
+} // namespace
+
+std::string QuoteProgramPath(const std::string& path) {
+    // An unquoted path with blanks would let C:\Program.exe run as LocalSystem.
+    return path.find_first_of(" \t") == std::string::npos ? path : "\"" + path + "\"";
+}
+
+DWORD QuoteWrappedProgram(const std::string& commandLine, std::string& childLine) {
+    childLine = commandLine;
+    std::string program;
+    std::string::size_type programEnd = 0;
+    int withoutExtension = 0;
+    for (const std::string::size_type end : CandidateEnds(commandLine)) {
+        const std::string candidate = commandLine.substr(0, end);
+        const std::string extension = LastElementExtension(candidate);
+        // Shortest first, the first beginning that ends in a program's extension: a longer name
+        // can be planted beside the program ("server.exe -port 80"), a shorter one with an
+        // extension cannot cut into the program's own path.
+        if (IsProgramExtension(extension) && IsExistingFile(candidate)) {
+            program = candidate;
+            programEnd = end;
+            withoutExtension = 0;
+            break;
         }
-        const std::string quoted = QuoteProgramPath(program);
-        // Without a blank there is no shorter name for CreateProcessA to try first.
-        return quoted == program ? commandLine : quoted + commandLine.substr(*end);
+        // Only when no beginning has one: any beginning without an extension may be the
+        // program, so a second one that exists may have been planted.
+        if (extension.empty() && IsExistingFile(candidate + ".exe") && ++withoutExtension == 1) {
+            program = candidate + ".exe";
+            programEnd = end;
+        }
     }
-    return commandLine;
+    if (withoutExtension > 1) {
+        return ERROR_BAD_PATHNAME;
+    }
+    const std::string quoted = QuoteProgramPath(program);
+    // Without a blank there is no other name for CreateProcessA to try: the line stays as written.
+    if (quoted != program) {
+        childLine = quoted + commandLine.substr(programEnd);
+    }
+    return NO_ERROR;
 }

@@ -36,10 +36,11 @@ std::string CompleteCommandLine(const std::string& startValue, const std::string
 std::string QuoteProgramPath(const std::string& path);
 
 // The child's command line as CreateProcessA gets it. A launch command cannot quote its program,
-// and CreateProcessA would try C:\Program.exe before C:\Program Files\App\app.exe: the longest
-// beginning that names an existing file (".exe" added when it has no extension) is the program,
-// quoted when it holds a blank. A line that names no file is returned as it is.
-std::string QuoteWrappedProgram(const std::string& commandLine);
+// and CreateProcessA would try C:\Program.exe before C:\Program Files\App\app.exe: the shortest
+// beginning that ends in .exe, .com, .bat or .cmd and names a file is the program; else the one
+// beginning without an extension that names a file with ".exe" added (ERROR_BAD_PATHNAME when
+// more than one does); it is quoted when it holds a blank. Otherwise the line stays as it is.
+DWORD QuoteWrappedProgram(const std::string& commandLine, std::string& childLine);
 
 // The roads of the entry; returns the process exit code when the chosen road is done: 0 when
 // it did what was asked, 87 when the usage box was shown for a missing option, otherwise the

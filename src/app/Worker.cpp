@@ -73,7 +73,8 @@ void TExecuteThread::WaitForThread() {
     WaitForSingleObject(ThreadHandle, INFINITE);
 }
 
-// Runs and watches the child; returns CreateProcessA's error when the child cannot start.
+// Runs and watches the child; returns the lookup's or CreateProcessA's error when the child
+// cannot start.
 DWORD TExecuteThread::Execute() {
     SECURITY_ATTRIBUTES security{};
     security.nLength = sizeof(security);
@@ -82,7 +83,11 @@ DWORD TExecuteThread::Execute() {
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
-    const std::string childLine = QuoteWrappedProgram(CommandLine);
+    std::string childLine;
+    const DWORD lookup = QuoteWrappedProgram(CommandLine, childLine);
+    if (lookup != NO_ERROR) {
+        return lookup;
+    }
     std::vector<char> line(childLine.begin(), childLine.end());
     line.push_back('\0');
     PROCESS_INFORMATION child{};
