@@ -99,11 +99,12 @@ TEST(Install, ClosesEveryHandleLastOpenedFirstOnEveryRoad) {
     SetServiceName(entry.Name());
     TServiceHandleLedger ledger;
     ASSERT_TRUE(ledger.Watching());
-    InstallService(true, "C:\\svc.exe", "", "");             // created
-    InstallService(true, "C:\\svc.exe", "", "");             // exists already
-    InstallServiceAfterRemoval(true, "C:\\svc.exe", "", ""); // exists already
-    RemoveService();                                         // stopped: deleted
-    RemoveService();                                         // no such service
+    const std::string stored = "C:\\svc.exe /name:InstallHandles /start:x";
+    InstallService(true, stored, "", "");             // created
+    InstallService(true, stored, "", "");             // exists already
+    InstallServiceAfterRemoval(true, stored, "", ""); // exists already
+    RemoveService();                                  // stopped: deleted
+    RemoveService();                                  // no such service
     EXPECT_GT(ledger.Opened(), 0u);
     EXPECT_EQ(ledger.StillOpen(), 0u);
     EXPECT_EQ(ledger.ClosedOutOfOrder(), 0u);

@@ -3,18 +3,23 @@
 #include "ServiceHandleLedger.h"
 #include "ServiceSupport.h"
 #include "TestSupport.h"
+#include "VornicService.h"
 
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 namespace {
 
 const DWORD Generous = 20000;
 
-// The helper service's command line; see tests/helpers/StopBehaviourService.cpp.
-std::string StopBehaviour(DWORD pendingMs, DWORD checkPointEveryMs, DWORD waitHintMs) {
+// The helper service's command line, with the options the wrapper stores for the name; see
+// tests/helpers/StopBehaviourService.cpp.
+std::string StopBehaviour(const std::string& name, DWORD pendingMs, DWORD checkPointEveryMs,
+                          DWORD waitHintMs) {
     return Quoted(WindowsPath(EnvironmentValue("STOP_BEHAVIOUR_EXE"))) + " " +
            std::to_string(pendingMs) + " " + std::to_string(checkPointEveryMs) + " " +
-           std::to_string(waitHintMs);
+           std::to_string(waitHintMs) + " /name:" + Quoted(name) + " /start:helper";
 }
 
 // Starts the entry and waits until it runs.
@@ -36,7 +41,7 @@ DWORD Uninstall(const std::string& name) {
 } // namespace
 
 TEST(Uninstall, DeletesAStoppedServiceAndThenFindsNothingToDo) {
-    TServiceEntry entry("Uninstall Stopped", StopBehaviour(0, 0, 0));
+    TServiceEntry entry("Uninstall Stopped", StopBehaviour("Uninstall Stopped", 0, 0, 0));
     ASSERT_TRUE(entry.Created());
     EXPECT_EQ(Uninstall(entry.Name()), 0u);
     EXPECT_TRUE(WaitUntilGone(entry.Name(), Generous));
@@ -44,7 +49,7 @@ TEST(Uninstall, DeletesAStoppedServiceAndThenFindsNothingToDo) {
 }
 
 TEST(Uninstall, WinsOverInstallOnTheSameCommandLine) {
-    TServiceEntry entry("UninstallBeforeInstall", StopBehaviour(0, 0, 0));
+    TServiceEntry entry("UninstallBeforeInstall", StopBehaviour("UninstallBeforeInstall", 0, 0, 0));
     ASSERT_TRUE(entry.Created());
     EXPECT_EQ(RunWrapper(" -name:UninstallBeforeInstall -uninstall -install -launch:y", Generous),
               0u);
@@ -52,7 +57,7 @@ TEST(Uninstall, WinsOverInstallOnTheSameCommandLine) {
 }
 
 TEST(Uninstall, DeletesAServiceThatStopsAtOnce) {
-    TServiceEntry entry("UninstallStopsAtOnce", StopBehaviour(0, 0, 0));
+    TServiceEntry entry("UninstallStopsAtOnce", StopBehaviour("UninstallStopsAtOnce", 0, 0, 0));
     ASSERT_TRUE(Started(entry));
     EXPECT_EQ(Uninstall(entry.Name()), 0u);
     EXPECT_TRUE(WaitUntilGone(entry.Name(), Generous));
@@ -60,7 +65,7 @@ TEST(Uninstall, DeletesAServiceThatStopsAtOnce) {
 
 TEST(Uninstall, WaitsForASlowStopWhileTheCheckPointMoves) {
     // Three sleeps of the wait hint are far shorter than the stop, but each sees progress.
-    TServiceEntry entry("UninstallSlowStop", StopBehaviour(3000, 500, 300));
+    TServiceEntry entry("UninstallSlowStop", StopBehaviour("UninstallSlowStop", 3000, 500, 300));
     ASSERT_TRUE(Started(entry));
     EXPECT_EQ(Uninstall(entry.Name()), 0u);
     // Deleted only after the stop: an entry deleted while it stops would still be pending here.
@@ -82,7 +87,7 @@ TEST(Uninstall, LeavesAStuckStopInPlaceAndSaysSo) {
                  {"ReinstallStuckStop", " -reinstall -launch:C:\\new.exe", 3000, 0, 0},
                  {"UninstallEndlessHint", " -uninstall", 40000, 0xFFFFFFFF, 29000}};
     for (const auto& c : cases) {
-        const std::string stored = StopBehaviour(c.PendingMs, 0, c.WaitHintMs);
+        const std::string stored = StopBehaviour(c.Name, c.PendingMs, 0, c.WaitHintMs);
         TServiceEntry entry(c.Name, stored);
         ASSERT_TRUE(Started(entry));
         const ULONGLONG start = GetTickCount64();
@@ -98,17 +103,58 @@ TEST(Uninstall, LeavesAStuckStopInPlaceAndSaysSo) {
     }
 }
 
+TEST(Uninstall, LeavesAnEntryThatItDidNotWriteAsItWasAlsoOnReinstall) {
+    // A mistyped name must not destroy a service that was never this program's, such as the
+    // print spooler: nothing is stopped, deleted or created.
+    const std::string wrapper = Quoted(FullPath(WrapperPath()));
+    for (int row = 0; row < 3; ++row) {
+        const std::string name = "UninstallForeign" + std::to_string(row);
+        const std::string stored[] = {
+            Quoted(WindowsPath(EnvironmentValue("STOP_BEHAVIOUR_EXE"))) + " 0 0 0",
+            wrapper + " /name:\"Other\" /start:\"C:\\a.exe\"", wrapper + " /name:" + Quoted(name)};
+        TServiceEntry entry(name, stored[row]);
+        ASSERT_TRUE(row != 0 || Started(entry));
+        const auto config = [&name] {
+            const TServiceConfig c = ConfigOf(name);
+            return std::make_tuple(c.Type, c.StartType, c.ErrorControl, c.BinaryPath, c.Account,
+                                   c.DisplayName, QueryStatus(name).dwCurrentState);
+        };
+        const auto before = config();
+        for (const char* road : {" -uninstall", " -reinstall -launch:C:\\new.exe"}) {
+            EXPECT_EQ(RunWrapper(road + std::string(" -name:") + name, Generous),
+                      DWORD{ERROR_SERVICE_NOT_IN_EXE})
+                << stored[row];
+            EXPECT_EQ(config(), before) << stored[row];
+        }
+    }
+}
+
+TEST(Uninstall, DeletesAnEntryItWroteWhateverItsExecutableIsCalledNow) {
+    // The stored options make the entry this program's: the copy that wrote it may have been
+    // renamed or moved since, and the one that removes it may have another name again.
+    const std::string name = "Uninstall Renamed";
+    TServiceEntry entry(
+        name, ComposeServiceCommandLine("C:\\Old Place\\Renamed.exe", name, "C:\\a.exe -x"));
+    TWrapperCopy remover("Uninstall Remover", "Remover.exe");
+    ASSERT_TRUE(entry.Created());
+    ASSERT_TRUE(remover.Ok);
+    EXPECT_EQ(RunWrapper(" -uninstall -name:\"uninstall RENAMED\"", Generous, remover.Path), 0u);
+    EXPECT_TRUE(WaitUntilGone(name, Generous));
+}
+
 TEST(Uninstall, ClosesEveryHandleLastOpenedFirstAfterAStopControl) {
-    TServiceEntry stuck("UninstallHandlesStuck", StopBehaviour(1000, 0, 0));
-    TServiceEntry quick("UninstallHandlesQuick", StopBehaviour(0, 0, 0));
+    TServiceEntry stuck("UninstallHandlesStuck",
+                        StopBehaviour("UninstallHandlesStuck", 1000, 0, 0));
+    TServiceEntry quick("UninstallHandlesQuick", StopBehaviour("UninstallHandlesQuick", 0, 0, 0));
+    TServiceEntry foreign("UninstallHandlesForeign", "C:\\svc.exe");
     ASSERT_TRUE(Started(stuck));
     ASSERT_TRUE(Started(quick));
     TServiceHandleLedger ledger;
     ASSERT_TRUE(ledger.Watching());
-    ServiceName = stuck.Name();
-    RemoveService(); // left in place
-    ServiceName = quick.Name();
-    RemoveService(); // stopped and deleted
+    for (const TServiceEntry* entry : {&stuck, &quick, &foreign}) {
+        ServiceName = entry->Name();
+        RemoveService(); // left in place, stopped and deleted, not this program's
+    }
     EXPECT_GT(ledger.Opened(), 0u);
     EXPECT_EQ(ledger.StillOpen(), 0u);
     EXPECT_EQ(ledger.ClosedOutOfOrder(), 0u);

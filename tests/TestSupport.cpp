@@ -39,9 +39,10 @@ std::string TempPath(const std::string& name) {
     return FullPath(folder) + name;
 }
 
-TWrapperCopy::TWrapperCopy(const std::string& folder) : Folder(TempPath(folder)) {
+TWrapperCopy::TWrapperCopy(const std::string& folder, const std::string& fileName)
+    : Folder(TempPath(folder)) {
     CreateDirectoryA(Folder.c_str(), nullptr);
-    Path = Folder + "\\VornicService.exe";
+    Path = Folder + "\\" + fileName;
     Ok = CopyFileA(WrapperPath().c_str(), Path.c_str(), FALSE) != FALSE;
 }
 

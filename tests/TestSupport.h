@@ -64,7 +64,8 @@ void PressOk(HWND box);
 // A copy of the wrapper in a folder of the temporary folder, removed again on every road.
 class TWrapperCopy {
   public:
-    explicit TWrapperCopy(const std::string& folder);
+    explicit TWrapperCopy(const std::string& folder,
+                          const std::string& fileName = "VornicService.exe");
     TWrapperCopy(const TWrapperCopy&) = delete;
     TWrapperCopy& operator=(const TWrapperCopy&) = delete;
     ~TWrapperCopy();

@@ -18,3 +18,11 @@ std::string CompleteCommandLine(const std::string& startValue,
     }
     return workingDirectory + startValue;
 }
+
+bool IsServiceCommandLineOf(const std::string& binaryPath, const std::string& serviceName) {
+    std::string name;
+    std::string start;
+    // The service control manager finds a service by its name in any case.
+    return GetOptionValue("name", name, binaryPath.c_str()) && SameOptionText(name, serviceName) &&
+           GetOptionValue("start", start, binaryPath.c_str());
+}

@@ -32,6 +32,11 @@ std::string ComposeServiceCommandLine(const std::string& wrapperPath,
 // The child's command line: relative start values are taken from the wrapper's directory.
 std::string CompleteCommandLine(const std::string& startValue, const std::string& workingDirectory);
 
+// Whether a stored service command line is one this program wrote for the named service: its
+// options carry that name and a start value. The executable's own name is not looked at, since
+// administrators rename and move it.
+bool IsServiceCommandLineOf(const std::string& binaryPath, const std::string& serviceName);
+
 // A program's path as a command line names it: in double quotes when it holds a blank.
 std::string QuoteProgramPath(const std::string& path);
 

@@ -1,6 +1,8 @@
 // Stopping and deletion of the service entry.
 #include "Service.h"
 
+#include "VornicService.h"
+
 namespace {
 
 // However long a service says its stop will take, each sleep of the removal ends after this:
@@ -15,6 +17,21 @@ bool QueryInto(SC_HANDLE service, SERVICE_STATUS& status) {
     }
     status = fresh;
     return true;
+}
+
+// A mistyped name must not stop or delete a service that this program did not write, such as
+// the print spooler: 0 when the stored command line is one of ours for the name.
+DWORD CheckOwnEntry(SC_HANDLE service) {
+    // QueryServiceConfigA fills at most 8 KiB; an array of the record keeps it aligned.
+    QUERY_SERVICE_CONFIGA config[8192 / sizeof(QUERY_SERVICE_CONFIGA)];
+    DWORD needed = 0;
+    if (!QueryServiceConfigA(service, config, sizeof(config), &needed)) {
+        return GetLastError();
+    }
+    const char* binaryPath = config[0].lpBinaryPathName;
+    return binaryPath != nullptr && IsServiceCommandLineOf(binaryPath, ServiceName)
+               ? NO_ERROR
+               : ERROR_SERVICE_NOT_IN_EXE;
 }
 
 // Stops the service and waits while its check point moves; 0 once it may be deleted,
@@ -64,7 +81,8 @@ DWORD StopForRemoval(SC_HANDLE service) {
 
 } // namespace
 
-// RemoveService: a service that stops making progress is left in place, not deleted.
+// RemoveService: an entry of another program, and a service that stops making progress, are
+// left in place.
 DWORD RemoveService() {
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr) {
@@ -76,7 +94,10 @@ DWORD RemoveService() {
         CloseServiceHandle(manager);
         return error;
     }
-    DWORD result = StopForRemoval(service);
+    DWORD result = CheckOwnEntry(service);
+    if (result == NO_ERROR) {
+        result = StopForRemoval(service);
+    }
     if (result == NO_ERROR && !DeleteService(service)) {
         result = GetLastError();
     }

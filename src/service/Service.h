@@ -36,6 +36,8 @@ DWORD InstallService(bool interactive, const std::string& binaryPath, const std:
 DWORD InstallServiceAfterRemoval(bool interactive, const std::string& binaryPath,
                                  const std::string& account, const std::string& password);
 
-// Stops the service named ServiceName while it makes progress, then deletes it. A service that
-// stops making progress is left in place: ERROR_SERVICE_REQUEST_TIMEOUT.
+// Stops the service named ServiceName while it makes progress, then deletes it. An entry whose
+// stored command line this program did not write for that name is left as it is:
+// ERROR_SERVICE_NOT_IN_EXE. A service that stops making progress is left in place:
+// ERROR_SERVICE_REQUEST_TIMEOUT.
 DWORD RemoveService();

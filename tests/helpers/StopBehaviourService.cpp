@@ -1,5 +1,7 @@
 // A small real service for the removal tests. Its stop behaviour comes from its command line:
-//   StopBehaviourService.exe <pending ms> <check point every ms> <wait hint ms>
+//   StopBehaviourService.exe <pending ms> <check point every ms> <wait hint ms> [options]
+// Options after these are ignored: the tests add the wrapper's own, so that -uninstall takes
+// the entry for one it wrote.
 // It stays in STOP_PENDING for <pending ms> after the stop control, reporting the wait hint
 // and moving its check point every <check point every ms> (never when 0). With <pending ms>
 // 0 the control handler reports STOPPED and ends the process at once, before the stop
@@ -63,7 +65,7 @@ void WINAPI ServiceMain(DWORD, LPSTR* argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
+    if (argc < 4) {
         return 2;
     }
     PendingMs = static_cast<DWORD>(std::strtoul(argv[1], nullptr, 10));
