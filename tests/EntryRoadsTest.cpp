@@ -1,4 +1,5 @@
 // The roads of the entry, taken by starting the built wrapper with real command lines.
+#include "ServiceSupport.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -50,12 +51,16 @@ TEST(EntryRoads, UsageBoxShowsHelpWithTheExecutablePath) {
 
 TEST(EntryRoads, OtherRoadsEndSilentlyWithTheCodeOfWhatFailed) {
     // Elevation cannot be taken away under Wine, so OpenSCManagerA's 5 is not among these.
+    // Without a switch, or with a mistyped one, nothing is done: not a success for a script.
+    TServiceCleanup installedByMistake("EntryRoadsNone");
     const struct {
         const char* Arguments;
         DWORD ExitCode;
     } cases[] = {
-        {" -name:EntryRoadsNone -launch:x.exe", NO_ERROR},
-        {" -name: -launch:x.exe", NO_ERROR},
+        {" -name:EntryRoadsNone -launch:x.exe", ERROR_INVALID_PARAMETER},
+        {" -name: -launch:x.exe", ERROR_INVALID_PARAMETER},
+        {" -instal -name:EntryRoadsNone -launch:x.exe", ERROR_INVALID_PARAMETER},
+        {" -name:EntryRoadsNone -launch:x.exe install", ERROR_INVALID_PARAMETER},
         // The service options given by hand: the dispatcher connection fails.
         {" /name:EntryRoadsNone /start:x.exe", ERROR_FAILED_SERVICE_CONTROLLER_CONNECT},
         {" -name:EntryRoadsNone -start:x.exe -install", ERROR_FAILED_SERVICE_CONTROLLER_CONNECT},

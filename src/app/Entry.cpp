@@ -7,7 +7,28 @@ std::string CommandLine;
 std::string WorkingDirectory;
 std::string LaunchCommand;
 
+namespace {
+
+// A box where nobody can see it (session 0, a deployment agent's window station) would wait for
+// ever, and the command that started the program with it.
+bool WindowStationIsVisible() {
+    const auto processStation =
+        User32Function<decltype(&GetProcessWindowStation)>("GetProcessWindowStation");
+    const auto information =
+        User32Function<decltype(&GetUserObjectInformationA)>("GetUserObjectInformationA");
+    USEROBJECTFLAGS flags{};
+    DWORD needed = 0;
+    return processStation != nullptr && information != nullptr &&
+           information(processStation(), UOI_FLAGS, &flags, sizeof(flags), &needed) &&
+           (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+} // namespace
+
 void ShowUsage() {
+    if (!WindowStationIsVisible()) {
+        return;
+    }
     const std::string text = Parameter(0) + " -(install|reinstall|uninstall) -name:\"service name\""
                                             " -launch:\"path\\application.exe -parameters\"";
     const auto messageBox = User32Function<decltype(&MessageBoxA)>("MessageBoxA");
@@ -57,5 +78,7 @@ DWORD RunEntry() {
     if (FindSwitch("install")) {
         return InstallService(true, binaryPath, "", "");
     }
-    return NO_ERROR;
+    // No switch, or a mistyped one (-instal): nothing was done, and a script must not take
+    // that for an installation.
+    return ERROR_INVALID_PARAMETER;
 }

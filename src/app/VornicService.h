@@ -48,9 +48,10 @@ std::string QuoteProgramPath(const std::string& path);
 DWORD QuoteWrappedProgram(const std::string& commandLine, std::string& childLine);
 
 // The roads of the entry; returns the process exit code when the chosen road is done: 0 when
-// it did what was asked, 87 when the usage box was shown for a missing option, otherwise the
-// Win32 error code of what failed.
+// it did what was asked, 87 when an option or the switch is missing, otherwise the Win32 error
+// code of what failed.
 DWORD RunEntry();
+// The usage box; nothing where the window station is not visible, since nobody could close it.
 void ShowUsage();
 
 // A function of user32, loaded on first need: importing user32 would connect every service
