@@ -29,6 +29,11 @@ std::deque<DWORD> Pending;
 unsigned long Delivered = 0;
 unsigned long Queued = 0;
 bool MainEnded = false;
+bool HandlersOnOwnThreads = false;
+std::vector<std::thread> HandlerThreads;
+thread_local bool OnHandlerThread = false;
+bool ProcessEnded = false;
+int Lost = 0;
 
 bool Stopped() {
     for (const SERVICE_STATUS& status : Sent) {
@@ -50,10 +55,26 @@ BOOL WINAPI StandInSetStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS stat
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    std::lock_guard<std::mutex> guard(Lock);
-    Sent.push_back(*status);
-    Changed.notify_all();
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        Sent.push_back(*status);
+        Changed.notify_all();
+    }
+    // As if the handler's thread lost the processor right after its last report.
+    if (OnHandlerThread && status->dwCurrentState == SERVICE_STOPPED) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
     return TRUE;
+}
+
+// Wine's way: the handler on a thread of its own, and the answer written once it has returned.
+void RunHandlerOnItsThread(LPHANDLER_FUNCTION handler, DWORD control) {
+    OnHandlerThread = true;
+    handler(control);
+    std::lock_guard<std::mutex> guard(Lock);
+    if (ProcessEnded) {
+        ++Lost;
+    }
 }
 
 BOOL WINAPI StandInDispatcher(const SERVICE_TABLE_ENTRYA* table) {
@@ -62,6 +83,8 @@ BOOL WINAPI StandInDispatcher(const SERVICE_TABLE_ENTRYA* table) {
         Sent.clear();
         Handler = nullptr;
         MainEnded = false;
+        ProcessEnded = false;
+        Lost = 0;
     }
     std::thread serviceThread([table] {
         char* argv[] = {table[0].lpServiceName, nullptr};
@@ -82,7 +105,9 @@ BOOL WINAPI StandInDispatcher(const SERVICE_TABLE_ENTRYA* table) {
         Pending.pop_front();
         const LPHANDLER_FUNCTION handler = Handler;
         guard.unlock();
-        if (handler != nullptr) {
+        if (handler != nullptr && HandlersOnOwnThreads) {
+            HandlerThreads.emplace_back(RunHandlerOnItsThread, handler, control);
+        } else if (handler != nullptr) {
             handler(control);
         }
         guard.lock();
@@ -103,7 +128,8 @@ BOOL WINAPI StandInDispatcher(const SERVICE_TABLE_ENTRYA* table) {
 
 } // namespace
 
-TDispatcherStandIn::TDispatcherStandIn() {
+TDispatcherStandIn::TDispatcherStandIn(bool handlersOnOwnThreads) {
+    HandlersOnOwnThreads = handlersOnOwnThreads;
     SwapImport("advapi32.dll", "StartServiceCtrlDispatcherA", RealDispatcher, &StandInDispatcher);
     SwapImport("advapi32.dll", "RegisterServiceCtrlHandlerA", RealRegisterHandler,
                &StandInRegisterHandler);
@@ -111,6 +137,7 @@ TDispatcherStandIn::TDispatcherStandIn() {
 }
 
 TDispatcherStandIn::~TDispatcherStandIn() {
+    LostAnswers();
     RestoreImport("advapi32.dll", "StartServiceCtrlDispatcherA", RealDispatcher);
     RestoreImport("advapi32.dll", "RegisterServiceCtrlHandlerA", RealRegisterHandler);
     RestoreImport("advapi32.dll", "SetServiceStatus", RealSetStatus);
@@ -131,6 +158,20 @@ void TDispatcherStandIn::Control(DWORD control) {
 std::vector<SERVICE_STATUS> TDispatcherStandIn::Reports() {
     std::lock_guard<std::mutex> guard(Lock);
     return Sent;
+}
+
+void TDispatcherStandIn::ProcessEnds() {
+    std::lock_guard<std::mutex> guard(Lock);
+    ProcessEnded = true;
+}
+
+int TDispatcherStandIn::LostAnswers() {
+    for (std::thread& thread : HandlerThreads) {
+        thread.join();
+    }
+    HandlerThreads.clear();
+    std::lock_guard<std::mutex> guard(Lock);
+    return Lost;
 }
 
 std::vector<DWORD> ReportedStates() {

@@ -11,9 +11,12 @@
 // the service entry function on a thread of its own and the control handler on its own thread,
 // as Windows does; it returns once STOPPED has been reported and the entry function has ended,
 // so that a report sent after STOPPED is recorded too. It gives up after 10 s.
+// With handlersOnOwnThreads, each control's handler runs on a thread of its own, as under Wine,
+// and the dispatcher does not wait for it; a handler that has reported STOPPED takes 200 ms to
+// return, and its answer counts as lost when the process has ended by then.
 class TDispatcherStandIn {
   public:
-    TDispatcherStandIn();
+    explicit TDispatcherStandIn(bool handlersOnOwnThreads = false);
     TDispatcherStandIn(const TDispatcherStandIn&) = delete;
     TDispatcherStandIn& operator=(const TDispatcherStandIn&) = delete;
     ~TDispatcherStandIn();
@@ -25,6 +28,10 @@ class TDispatcherStandIn {
     static void Control(DWORD control);
     // Every status sent, in order.
     static std::vector<SERVICE_STATUS> Reports();
+    // The service's process ends now; a handler still running loses its answer.
+    static void ProcessEnds();
+    // Waits for the handlers still running, then counts the answers they lost.
+    static int LostAnswers();
 };
 
 // The states of the reports, in order.

@@ -16,6 +16,14 @@ std::atomic<DWORD> CurrentState{0};
 std::atomic<SERVICE_STATUS_HANDLE> StatusHandle{nullptr};
 // Sent with the STOPPED report only; every other report carries 0.
 std::atomic<DWORD> StoppedExitCode{NO_ERROR};
+// The first STOPPED report closes the connection to the service control manager; a call after
+// it may crash the process, so a late stop control or interrogate reports nothing.
+std::atomic<bool> StoppedReported{false};
+// Control handlers still running. Wine runs a handler on a thread of its own and sends its
+// answer once the handler has returned, which may be after the dispatcher has returned: the
+// process waits for them, so that a stop control never loses its answer.
+std::atomic<int> HandlersRunning{0};
+const DWORD HandlerPatienceMs = 1000;
 // A report reads the state and sends it under this lock, so that a report which read an
 // older state is sent before one that reads STOPPED. STOPPED itself is sent outside it: Wine
 // takes its own service lock for that report, and holds it while a control handler runs,
@@ -33,6 +41,9 @@ void ReportServiceStatus() {
     if (stopped) {
         status.dwWin32ExitCode = StoppedExitCode;
         ReleaseSRWLockExclusive(&ReportLock);
+        if (StoppedReported.exchange(true)) {
+            return;
+        }
     }
     SetServiceStatus(StatusHandle, &status);
     if (!stopped) {
@@ -52,7 +63,7 @@ bool BeginStop() {
     return true;
 }
 
-void WINAPI ServiceControlHandler(DWORD control) {
+void RunControl(DWORD control) {
     switch (control) {
     case SERVICE_CONTROL_STOP:
         if (!BeginStop()) {
@@ -72,7 +83,25 @@ void WINAPI ServiceControlHandler(DWORD control) {
     }
 }
 
+void WINAPI ServiceControlHandler(DWORD control) {
+    ++HandlersRunning;
+    RunControl(control);
+    --HandlersRunning;
+}
+
+// Returns once no control handler is still on its way out, and the last one's answer has had a
+// moment to go; gives up after HandlerPatienceMs. Costs nothing where, as on Windows, the
+// handler runs on the dispatcher's thread.
+void WaitForHandlersToReturn() {
+    const DWORD start = GetTickCount();
+    while (HandlersRunning != 0 && GetTickCount() - start < HandlerPatienceMs) {
+        Sleep(1);
+    }
+    Sleep(1);
+}
+
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
+    StoppedReported = false;
     StatusHandle = RegisterServiceCtrlHandlerA(ServiceName.c_str(), ServiceControlHandler);
     CurrentState = SERVICE_START_PENDING;
     ReportServiceStatus();
@@ -90,7 +119,9 @@ DWORD RunService() {
     std::vector<char> name(ServiceName.begin(), ServiceName.end());
     name.push_back('\0');
     SERVICE_TABLE_ENTRYA table[] = {{name.data(), ServiceMain}, {nullptr, nullptr}};
-    return StartServiceCtrlDispatcherA(table) ? NO_ERROR : GetLastError();
+    const DWORD result = StartServiceCtrlDispatcherA(table) ? NO_ERROR : GetLastError();
+    WaitForHandlersToReturn();
+    return result;
 }
 
 void StopService(DWORD win32ExitCode) {
