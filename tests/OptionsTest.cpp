@@ -58,8 +58,8 @@ TEST(Switches, MatchTheWholeNameInAnyCaseAfterOnePrefix) {
     for (const char* line : {"w -Install", "w /INSTALL", "w -x -install", "w \"-in\"stall"}) {
         EXPECT_TRUE(FindSwitch("install", line)) << line;
     }
-    for (const char* line :
-         {"w -installx", "w -install:", "w --install", "w install", "w -", "w", "w -instal"}) {
+    for (const char* line : {"w -installx", "w -install:", "w --install", "w install", "w xinstall",
+                             "w -", "w", "w -instal"}) {
         EXPECT_FALSE(FindSwitch("install", line)) << line;
     }
 }
@@ -105,6 +105,8 @@ TEST(Cp932, TrailBytesAreNeverQuotesOrBlanks) {
     EXPECT_EQ(Parameters("w.exe \"a\x81\x22 b\""), (Strings{"a\x81\x22 b"}));
     EXPECT_EQ(Parameters("w.exe -a\x81\x20z"), (Strings{"-a\x81\x20z"}));
     EXPECT_EQ(Option("launch", "w -launch:\"\x83\x5C\\x.exe -p\""), "\x83\x5C\\x.exe -p");
+    // A lead byte at the very end is a character of its own: nothing past the NUL is read.
+    EXPECT_EQ(Parameters("w.exe -a\x81\0-b"), (Strings{"-a\x81"}));
 }
 
 TEST(Cp932, DirectoryIgnoresTrailBackslashes) {

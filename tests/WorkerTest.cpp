@@ -1,4 +1,5 @@
-// The worker's start, in-process, where no thread can be created.
+// The worker's start, in-process: a second start, and a start where no thread can be created.
+#include "ImportRedirect.h"
 #include "Service.h"
 #include "TestSupport.h"
 #include "VornicService.h"
@@ -6,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -41,7 +44,50 @@ std::string ReadText(const std::string& path) {
     return std::string(text, read);
 }
 
+using TCreateProcess = decltype(&CreateProcessA);
+TCreateProcess RealCreateProcess = nullptr;
+HANDLE ReleaseLaunch = nullptr;
+std::atomic<int> Launches{0};
+std::vector<HANDLE> LaunchingThreads;
+
+// Holds the worker in its launch until released, then fails it as a missing program would.
+BOOL WINAPI HeldCreateProcess(LPCSTR, LPSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
+                              DWORD, LPVOID, LPCSTR, LPSTARTUPINFOA, LPPROCESS_INFORMATION) {
+    LaunchingThreads.push_back(OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId()));
+    ++Launches;
+    WaitForSingleObject(ReleaseLaunch, 10000);
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+}
+
+void DoNotStop() {}
+
 } // namespace
+
+TEST(StartWorker, SecondCallWhileAWorkerRunsDoesNothing) {
+    ReleaseLaunch = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    SwapImport("kernel32.dll", "CreateProcessA", RealCreateProcess, &HeldCreateProcess);
+    ASSERT_NE(RealCreateProcess, nullptr);
+    OnServiceStop = DoNotStop;
+    StartWorker(0, nullptr);
+    StartWorker(0, nullptr);
+    // A second worker would be in its launch within moments of the first.
+    for (const auto& wait : {std::make_pair(1, 10000), std::make_pair(2, 1000)}) {
+        const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(wait.second);
+        while (Launches < wait.first && GetTickCount64() < deadline) {
+            Sleep(10);
+        }
+    }
+    SetEvent(ReleaseLaunch);
+    // The workers end by themselves once their launch fails.
+    for (HANDLE thread : LaunchingThreads) {
+        EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+        CloseHandle(thread);
+    }
+    RestoreImport("kernel32.dll", "CreateProcessA", RealCreateProcess);
+    CloseHandle(ReleaseLaunch);
+    EXPECT_EQ(Launches, 1);
+}
 
 TEST(Worker, ThreadThatCannotBeCreatedStopsTheServiceAtOnce) {
     // Wine's threads are Linux threads. tests/in_pids_cgroup.sh starts this process in a
