@@ -21,6 +21,7 @@
 namespace {
 
 const size_t Cycles = 30;
+const size_t NetStops = 50;
 const DWORD Generous = 15000;
 const DWORD IdleWindowMs = 10000;
 const char* const WrapperName = "VornicBenchWrapper";
@@ -122,35 +123,6 @@ TProcessTimes TimesOf(HANDLE process) {
     FILETIME created{}, exited{}, kernel{}, user{};
     GetProcessTimes(process, &created, &exited, &kernel, &user);
     return {Ticks(created), Ticks(kernel) + Ticks(user)};
-}
-
-// The child of the process, opened for waiting; null while it has none. A parent id outlives
-// its process and ids are reused (services.exe's parent had the id of a later wrapper), so a
-// child must be younger than its parent.
-HANDLE OpenChildOf(HANDLE parent) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) {
-        return nullptr;
-    }
-    const DWORD parentId = GetProcessId(parent);
-    const ULONGLONG parentCreated = TimesOf(parent).Created;
-    PROCESSENTRY32 entry{};
-    entry.dwSize = sizeof(entry);
-    HANDLE child = nullptr;
-    for (BOOL more = Process32First(snapshot, &entry); more && child == nullptr;
-         more = Process32Next(snapshot, &entry)) {
-        if (entry.th32ParentProcessID != parentId) {
-            continue;
-        }
-        child = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
-                            entry.th32ProcessID);
-        if (child != nullptr && TimesOf(child).Created < parentCreated) {
-            CloseHandle(child);
-            child = nullptr;
-        }
-    }
-    CloseHandle(snapshot);
-    return child;
 }
 
 // Starts the service and polls until it reports RUNNING and, when it wraps a child (report
@@ -268,6 +240,25 @@ void SelfStopCycle(const TBenchService& service, const std::string& report, TLat
         return;
     }
     out.Stop.push_back(stop);
+}
+
+// Stops through net.exe, as administrators type them: how many of them ended with a non-zero
+// code. Under Wine that is "Broken pipe." when the stop control's answer was lost.
+size_t NetStopFailures(const TBenchService& service, const char* name, const std::string& report) {
+    size_t failures = 0;
+    for (size_t stop = 0; stop < NetStops; ++stop) {
+        TRun run;
+        if (StartAndWatch(service, report, run)) {
+            // A console of its own, out of sight: its lines would bury the figures.
+            TProcess net("C:\\windows\\system32\\net.exe stop " + std::string(name),
+                         CREATE_NO_WINDOW);
+            failures += net.WaitForExit(Generous) != 0 ? 1 : 0;
+        } else {
+            ++failures;
+        }
+        EnsureStopped(service, run);
+    }
+    return failures;
 }
 
 // Kernel plus user time in 100 ns units, as the process's own figure and summed over its
@@ -524,11 +515,17 @@ int main(int argc, char** argv) {
          ++attempt) {
         SelfStopCycle(selfStop, report, selfStopFigures);
     }
+    const size_t wrapperNetFailures = NetStopFailures(wrapper, WrapperName, report);
+    const size_t baselineNetFailures = NetStopFailures(baseline, BaselineName, "");
     TSteadyStates steady;
     const bool steadyMeasured = MeasureSteadyState(wrapper, report, baseline, steady);
     DeleteFileA(report.c_str());
 
     PrintReport(wrapperFigures, baselineFigures, selfStopFigures, steady);
+    std::printf("\nnet stop ended non-zero: wrapper %zu of %zu, baseline %zu of %zu (target: 0 for "
+                "both) %s\n",
+                wrapperNetFailures, NetStops, baselineNetFailures, NetStops,
+                Verdict(wrapperNetFailures == 0 && baselineNetFailures == 0));
     const bool complete = steadyMeasured && wrapperFigures.Stop.size() >= Cycles &&
                           baselineFigures.Stop.size() >= Cycles &&
                           selfStopFigures.Stop.size() >= Cycles;

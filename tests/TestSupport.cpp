@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tlhelp32.h>
+
 #include <vector>
 
 std::string EnvironmentValue(const char* name) {
@@ -51,6 +53,44 @@ TWrapperCopy::~TWrapperCopy() {
     RemoveDirectoryA(Folder.c_str());
 }
 
+namespace {
+
+ULONGLONG CreationTime(HANDLE process) {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    GetProcessTimes(process, &created, &exited, &kernel, &user);
+    return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+} // namespace
+
+// A parent id outlives its process and ids are reused (services.exe's parent had the id of a
+// later wrapper), so a child must be younger than its parent.
+HANDLE OpenChildOf(HANDLE parent) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    const DWORD parentId = GetProcessId(parent);
+    const ULONGLONG parentCreated = CreationTime(parent);
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    HANDLE child = nullptr;
+    for (BOOL more = Process32First(snapshot, &entry); more && child == nullptr;
+         more = Process32Next(snapshot, &entry)) {
+        if (entry.th32ParentProcessID != parentId) {
+            continue;
+        }
+        child = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE,
+                            FALSE, entry.th32ProcessID);
+        if (child != nullptr && CreationTime(child) < parentCreated) {
+            CloseHandle(child);
+            child = nullptr;
+        }
+    }
+    CloseHandle(snapshot);
+    return child;
+}
+
 std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
@@ -80,13 +120,13 @@ DWORD RunWrapper(const std::string& arguments, DWORD timeoutMs, const std::strin
     }
 }
 
-TProcess::TProcess(const std::string& commandLine) {
+TProcess::TProcess(const std::string& commandLine, DWORD creationFlags) {
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &Info)) {
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, creationFlags, nullptr,
+                        nullptr, &startup, &Info)) {
         Info = PROCESS_INFORMATION{};
     }
 }

@@ -24,7 +24,7 @@ std::string TempPath(const std::string& name);
 // runs when this goes out of scope is terminated, then its handles are closed.
 class TProcess {
   public:
-    explicit TProcess(const std::string& commandLine);
+    explicit TProcess(const std::string& commandLine, DWORD creationFlags = 0);
     // Opens a running process by its id (0 or a gone process: Started() is false).
     explicit TProcess(DWORD processId);
     TProcess(const TProcess&) = delete;
@@ -46,6 +46,9 @@ class TProcess {
   private:
     PROCESS_INFORMATION Info{};
 };
+
+// The child of the process, opened for waiting and ending; null while it has none.
+HANDLE OpenChildOf(HANDLE parent);
 
 // Quotes a path for a command line.
 std::string Quoted(const std::string& text);
