@@ -16,54 +16,77 @@ const DWORD Generous = 15000;
 } // namespace
 
 TEST(ServiceRuntime, StopTerminatesTheChildButNotItsChildren) {
-    const std::string report = TempPath("stop.report");
-    TServiceEntry entry("VornicStop", Wrapped("VornicStop", HelperLaunch(report, "grandchild")));
-    ASSERT_TRUE(entry.Created());
-    TWrapperProcess wrapper(entry.Name());
-    ASSERT_TRUE(wrapper.Started);
-    EXPECT_EQ(WaitForState(entry.Name(), SERVICE_RUNNING, Generous).dwCurrentState,
-              SERVICE_RUNNING);
-    const TProcess child(ReportedPid(report));
-    const TProcess grandchild(ReportedPid(report + ".grand"));
-    ASSERT_TRUE(child.Started());
-    ASSERT_TRUE(grandchild.Started());
+    // ChildHelper starting a copy of itself, and a batch file whose cmd.exe waits for ping.exe.
+    const struct {
+        const char* Name;
+        std::string Launch;
+    } cases[] = {{"VornicStop", HelperLaunch(TempPath("stop.report"), "grandchild")},
+                 {"VornicStopBatch",
+                  Cmd + " /c " + WriteBatch("stop.bat", "@" + Ping + " -n 100000 127.0.0.1\r\n")}};
+    for (const auto& c : cases) {
+        TServiceEntry entry(c.Name, Wrapped(c.Name, c.Launch));
+        ASSERT_TRUE(entry.Created());
+        TWrapperProcess wrapper(entry.Name());
+        ASSERT_TRUE(wrapper.Started);
+        EXPECT_EQ(WaitForState(entry.Name(), SERVICE_RUNNING, Generous).dwCurrentState,
+                  SERVICE_RUNNING);
+        const TProcess child(StartedBy(GetProcessId(wrapper.Handle)));
+        // Ended in the test's cleanup, since the stop leaves it running.
+        const TProcess grandchild(StartedBy(child.Id()));
+        ASSERT_TRUE(child.Started()) << c.Name;
+        ASSERT_TRUE(grandchild.Started()) << c.Name;
 
-    SendControl(entry.Name(), SERVICE_CONTROL_STOP);
-    const SERVICE_STATUS_PROCESS stopped = WaitForState(entry.Name(), SERVICE_STOPPED, Generous);
-    EXPECT_EQ(stopped.dwCurrentState, SERVICE_STOPPED);
-    // STOPPED means the child is gone: a restart must not find it holding its files or ports.
-    EXPECT_FALSE(child.Runs());
-    EXPECT_EQ(stopped.dwWin32ExitCode, 0u);
-    EXPECT_EQ(wrapper.ExitCode(), 0u);
-    EXPECT_TRUE(grandchild.Runs());
+        SendControl(entry.Name(), SERVICE_CONTROL_STOP);
+        const SERVICE_STATUS_PROCESS stopped =
+            WaitForState(entry.Name(), SERVICE_STOPPED, Generous);
+        EXPECT_EQ(stopped.dwCurrentState, SERVICE_STOPPED) << c.Name;
+        // STOPPED means the child is gone: a restart must not find it holding its files or ports.
+        EXPECT_FALSE(child.Runs()) << c.Name;
+        EXPECT_EQ(stopped.dwWin32ExitCode, 0u) << c.Name;
+        EXPECT_EQ(wrapper.ExitCode(), 0u) << c.Name;
+        EXPECT_TRUE(grandchild.Runs()) << c.Name;
+    }
 }
 
 TEST(ServiceRuntime, ChildEndingWithZeroStopsTheService) {
-    const std::string report = TempPath("zero.report");
-    TServiceEntry entry("VornicZero", Wrapped("VornicZero", HelperLaunch(report, "exit 0 500")));
-    TWrapperProcess wrapper(entry.Name());
-    ASSERT_TRUE(wrapper.Started);
-    EXPECT_NE(ReportedPid(report), 0u);
-    const SERVICE_STATUS_PROCESS stopped = WaitForState(entry.Name(), SERVICE_STOPPED, Generous);
-    EXPECT_EQ(stopped.dwCurrentState, SERVICE_STOPPED);
-    EXPECT_EQ(stopped.dwWin32ExitCode, 0u);
-    EXPECT_EQ(wrapper.ExitCode(), 0u);
+    const struct {
+        const char* Name;
+        std::string Launch;
+    } cases[] = {{"VornicZero", HelperLaunch(TempPath("zero.report"), "exit 0 500")},
+                 {"VornicZeroBatch", Cmd + " /c " + WriteBatch("zero.bat", "@exit /b 0\r\n")}};
+    for (const auto& c : cases) {
+        TServiceEntry entry(c.Name, Wrapped(c.Name, c.Launch));
+        TWrapperProcess wrapper(entry.Name());
+        ASSERT_TRUE(wrapper.Started);
+        const SERVICE_STATUS_PROCESS stopped =
+            WaitForState(entry.Name(), SERVICE_STOPPED, Generous);
+        EXPECT_EQ(stopped.dwCurrentState, SERVICE_STOPPED) << c.Name;
+        EXPECT_EQ(stopped.dwWin32ExitCode, 0u) << c.Name;
+        EXPECT_EQ(wrapper.ExitCode(), 0u) << c.Name;
+    }
 }
 
-TEST(ServiceRuntime, ChildEndingWithThreeEndsTheWrapperWithThree) {
-    // Wine keeps such a name taken until its wineserver restarts: use a fresh one.
-    const std::string name = "VornicThree" + std::to_string(GetTickCount64());
-    const std::string report = TempPath("three.report");
-    TServiceEntry entry(name, Wrapped(name, HelperLaunch(report, "exit 3 1000")));
-    TWrapperProcess wrapper(name);
-    ASSERT_TRUE(wrapper.Started);
-    EXPECT_EQ(wrapper.ExitCode(), 3u);
-    // The wrapper reports nothing: Wine then still shows RUNNING, Windows shows STOPPED with
-    // 1067 (the process ended). A STOPPED report of the wrapper's own would carry 0.
-    const SERVICE_STATUS_PROCESS status = QueryStatus(name);
-    EXPECT_TRUE(status.dwCurrentState != SERVICE_STOPPED ||
-                status.dwWin32ExitCode == ERROR_PROCESS_ABORTED)
-        << status.dwCurrentState << " " << status.dwWin32ExitCode;
+TEST(ServiceRuntime, ChildEndingWithACodeEndsTheWrapperWithThatCode) {
+    const struct {
+        std::string Launch;
+        DWORD ExitCode;
+    } cases[] = {{HelperLaunch(TempPath("three.report"), "exit 3 1000"), 3},
+                 {Cmd + " /c " + WriteBatch("four.bat", "@exit /b 4\r\n"), 4}};
+    for (const auto& c : cases) {
+        // Wine keeps such a name taken until its wineserver restarts: use a fresh one.
+        const std::string name =
+            "VornicCode" + std::to_string(GetTickCount64()) + "_" + std::to_string(c.ExitCode);
+        TServiceEntry entry(name, Wrapped(name, c.Launch));
+        TWrapperProcess wrapper(name);
+        ASSERT_TRUE(wrapper.Started);
+        EXPECT_EQ(wrapper.ExitCode(), c.ExitCode) << c.Launch;
+        // The wrapper reports nothing: Wine then still shows RUNNING, Windows shows STOPPED
+        // with 1067 (the process ended). A STOPPED report of the wrapper's own would carry 0.
+        const SERVICE_STATUS_PROCESS status = QueryStatus(name);
+        EXPECT_TRUE(status.dwCurrentState != SERVICE_STOPPED ||
+                    status.dwWin32ExitCode == ERROR_PROCESS_ABORTED)
+            << status.dwCurrentState << " " << status.dwWin32ExitCode;
+    }
 }
 
 TEST(ServiceRuntime, LaunchCommandThatCannotStartStopsTheServiceWithTheLaunchError) {
@@ -189,40 +212,32 @@ TEST(ServiceRuntime, StopsAtRandomMomentsAroundTheChildEndAlwaysEndStopped) {
     // A stop control and the child's own end, or a child that never starts, meet in every
     // order: each cycle must end STOPPED with exit code 0 and no child left behind.
     std::mt19937 random(20261208);
-    std::uniform_int_distribution<int> delay(0, 120);
+    std::uniform_int_distribution<DWORD> delay(0, 120);
     const std::string report = TempPath("stress.report");
     const int cycles = 100;
     const ULONGLONG run = GetTickCount64();
-    int stopped = 0;
     for (int cycle = 0; cycle < cycles; ++cycle) {
-        const bool startable = cycle % 10 != 9;
-        const std::string launch =
-            startable ? HelperLaunch(report, "exit 0 " + std::to_string(delay(random))) : "";
         // A name per cycle: now and then Wine keeps a stopped entry marked for deletion
         // for the rest of the session, which would fail every later cycle.
         const std::string name = "VornicStress" + std::to_string(run) + "_" + std::to_string(cycle);
-        TServiceEntry entry(name, Wrapped(name, launch));
-        ASSERT_TRUE(entry.Created()) << cycle << " error " << GetLastError();
-        TWrapperProcess wrapper(entry.Name());
-        ASSERT_TRUE(wrapper.Started) << cycle << " error " << wrapper.StartError;
-        ASSERT_NE(wrapper.Handle, nullptr) << cycle;
-        Sleep(static_cast<DWORD>(delay(random)));
-        SendControl(entry.Name(), SERVICE_CONTROL_STOP);
-        ASSERT_EQ(WaitForState(entry.Name(), SERVICE_STOPPED, Generous).dwCurrentState,
-                  SERVICE_STOPPED)
-            << cycle;
-        ASSERT_EQ(wrapper.ExitCode(), 0u) << cycle;
-        const auto fields = ReadReport(report, startable ? 200 : 0);
-        if (fields.count("pid") != 0) {
-            EXPECT_TRUE(Gone(TProcess(static_cast<DWORD>(std::stoul(fields.at("pid"))))));
-        }
-        DeleteFileA(report.c_str());
-        ++stopped;
+        const std::string launch = RaceLaunch(cycle, delay(random), report);
+        const TStopRace race = RunStopRace(name, launch, delay(random));
+        ASSERT_TRUE(race.Started) << cycle << " error " << race.StartError;
+        ASSERT_TRUE(race.Stopped) << cycle;
+        ASSERT_EQ(race.ExitCode, 0u) << cycle;
+        EXPECT_FALSE(race.ChildLeftBehind) << cycle;
     }
-    std::printf("stress: %d of %d cycles ended STOPPED with exit code 0\n", stopped, cycles);
+    DeleteFileA(report.c_str());
+    std::printf("stress: %d cycles ended STOPPED with exit code 0\n", cycles);
 }
 
-TEST(WholeLife, InstallStartStopStartAgainUninstall) {
+TEST(WholeLife, InstallNetStartNetStopStartAgainUninstall) {
+    // The first start and stop go through net.exe, as an administrator types them: each must
+    // end with 0, which needs the stop control's answer to reach the service manager.
+    const auto net = [](const char* verb, const std::string& service) {
+        TProcess command(Net + " " + verb + " " + Quoted(service));
+        return command.WaitForExit(Generous);
+    };
     const std::string name = "Vornic Whole Life";
     const std::string report = TempPath("life.report");
     TServiceCleanup cleanup(name);
@@ -234,14 +249,18 @@ TEST(WholeLife, InstallStartStopStartAgainUninstall) {
 
     for (int start = 1; start <= 2; ++start) {
         DeleteFileA(report.c_str());
-        ASSERT_TRUE(StartServiceNamed(name)) << start;
+        if (start == 1) {
+            ASSERT_EQ(net("start", name), 0u);
+        } else {
+            ASSERT_TRUE(StartServiceNamed(name));
+        }
         EXPECT_EQ(WaitForState(name, SERVICE_RUNNING, Generous).dwCurrentState, SERVICE_RUNNING);
         const auto fields = ReadReport(report, Generous);
         ASSERT_EQ(fields.count("pid"), 1u) << start;
         EXPECT_EQ(fields.at("hidden"), "yes");
         const TProcess child(static_cast<DWORD>(std::stoul(fields.at("pid"))));
         if (start == 1) {
-            SendControl(name, SERVICE_CONTROL_STOP);
+            EXPECT_EQ(net("stop", name), 0u);
             EXPECT_EQ(WaitForState(name, SERVICE_STOPPED, Generous).dwCurrentState,
                       SERVICE_STOPPED);
         } else {

@@ -12,6 +12,10 @@ const DWORD Generous = 15000;
 
 } // namespace
 
+const std::string Cmd = "C:\\windows\\system32\\cmd.exe";
+const std::string Ping = "C:\\windows\\system32\\ping.exe";
+const std::string Net = "C:\\windows\\system32\\net.exe";
+
 std::string Wrapped(const std::string& service, const std::string& launch) {
     return ComposeServiceCommandLine(WrapperPath(), service, launch);
 }
@@ -56,6 +60,71 @@ DWORD ReportedPid(const std::string& report) {
 
 bool Gone(const TProcess& process) {
     return !process.Started() || process.WaitForExit(Generous) != STILL_ACTIVE;
+}
+
+std::string WriteBatch(const std::string& name, const std::string& lines) {
+    const std::string path = TempPath(name);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    WriteFile(file, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
+    CloseHandle(file);
+    return path;
+}
+
+DWORD StartedBy(DWORD parentId) {
+    HANDLE parent = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, parentId);
+    HANDLE child = nullptr;
+    for (const ULONGLONG deadline = GetTickCount64() + Generous;
+         parent != nullptr && child == nullptr && GetTickCount64() < deadline; Sleep(10)) {
+        child = OpenChildOf(parent);
+    }
+    const DWORD id = child != nullptr ? GetProcessId(child) : 0;
+    for (HANDLE handle : {child, parent}) {
+        if (handle != nullptr) {
+            CloseHandle(handle);
+        }
+    }
+    return id;
+}
+
+std::string RaceLaunch(int n, DWORD childLifeMs, const std::string& report) {
+    switch (n % 10) {
+    case 9:
+        return "";
+    case 4:
+        return HelperLaunch(report, "run");
+    default:
+        return HelperLaunch(report, "exit 0 " + std::to_string(childLifeMs));
+    }
+}
+
+TStopRace RunStopRace(const std::string& name, const std::string& launch, DWORD pauseMs) {
+    TStopRace race;
+    TServiceEntry entry(name, Wrapped(name, launch));
+    if (!entry.Created()) {
+        race.StartError = GetLastError();
+        return race;
+    }
+    TWrapperProcess wrapper(name);
+    race.Started = wrapper.Started && wrapper.Handle != nullptr;
+    race.StartError = wrapper.StartError;
+    if (!race.Started) {
+        return race;
+    }
+    Sleep(pauseMs);
+    SendControl(name, SERVICE_CONTROL_STOP);
+    race.Stopped = WaitForState(name, SERVICE_STOPPED, Generous).dwCurrentState == SERVICE_STOPPED;
+    race.ExitCode = wrapper.ExitCode();
+    HANDLE child = OpenChildOf(wrapper.Handle);
+    if (child != nullptr) {
+        race.ChildLeftBehind = WaitForSingleObject(child, Generous) == WAIT_TIMEOUT;
+        if (race.ChildLeftBehind) {
+            TerminateProcess(child, 0);
+        }
+        CloseHandle(child);
+    }
+    return race;
 }
 
 TWrapperProcess::TWrapperProcess(const std::string& service) : Service(service) {

@@ -24,6 +24,17 @@ DWORD ReportedPid(const std::string& report);
 // Whether the process has ended within a generous wait; one that cannot be opened has ended.
 bool Gone(const TProcess& process);
 
+// Programs that Windows and Wine ship, by their full paths.
+extern const std::string Cmd;
+extern const std::string Ping;
+extern const std::string Net;
+
+// Writes a batch file of the given lines into the temporary folder; returns its path.
+std::string WriteBatch(const std::string& name, const std::string& lines);
+
+// The id of the process that the given one started, once it exists; 0 after a generous wait.
+DWORD StartedBy(DWORD parentId);
+
 // Starts the service and opens the wrapper's own process as soon as the manager names it,
 // so that its exit code can be read even when it ends at once.
 class TWrapperProcess {
@@ -45,3 +56,21 @@ class TWrapperProcess {
   private:
     std::string Service;
 };
+
+// One cycle of the races around a stop: a start, a pause, a stop control, and what was left.
+struct TStopRace {
+    bool Started = false;
+    DWORD StartError = 0;
+    bool Stopped = false;          // STOPPED within a generous wait
+    DWORD ExitCode = STILL_ACTIVE; // the wrapper's; STILL_ACTIVE if it did not end
+    bool ChildLeftBehind = false;  // the wrapper's child still ran after a generous wait
+};
+
+// The launch command of race cycle number n around ChildHelper: mostly a child that ends by
+// itself after childLifeMs, around the moment of the stop; now and then one that runs until
+// stopped, or a command that cannot start.
+std::string RaceLaunch(int n, DWORD childLifeMs, const std::string& report);
+
+// Runs one race cycle on a service entry of the given name, created and deleted here; a child
+// left behind is terminated.
+TStopRace RunStopRace(const std::string& name, const std::string& launch, DWORD pauseMs);
