@@ -65,16 +65,28 @@ int main(int argc, char** argv) {
     const std::string report = TempPath("soak.report");
     const std::string run = std::to_string(GetTickCount64());
     const ULONGLONG begin = GetTickCount64();
-    long stopped = 0, leftBehind = 0, hung = 0, notStarted = 0, badExit = 0;
+    long stopped = 0, leftBehind = 0, hung = 0, notStarted = 0, badExit = 0, unwatched = 0;
     for (long cycle = 0; cycle < cycles; ++cycle) {
         const std::string name = NamePrefix + run + "_" + std::to_string(cycle);
         const std::string launch = RaceLaunch(static_cast<int>(cycle), delay(random), report);
         const TStopRace race = RunStopRace(name, launch, delay(random));
-        notStarted += race.Started ? 0 : 1;
-        stopped += race.Stopped ? 1 : 0;
-        hung += race.Started && !race.Stopped ? 1 : 0;
-        leftBehind += race.ExitCode == STILL_ACTIVE || race.ChildLeftBehind ? 1 : 0;
-        badExit += race.ExitCode != STILL_ACTIVE && race.ExitCode != 0 ? 1 : 0;
+        if (!race.Started) {
+            ++notStarted;
+            std::printf("soak: cycle %ld did not start (error %lu)\n", cycle, race.StartError);
+        } else {
+            stopped += race.Stopped ? 1 : 0;
+            hung += race.Stopped ? 0 : 1;
+            unwatched += race.Watched ? 0 : 1;
+            leftBehind += race.Watched && (race.ExitCode == STILL_ACTIVE || race.ChildLeftBehind);
+            badExit += race.Watched && race.ExitCode != STILL_ACTIVE && race.ExitCode != 0;
+        }
+        if (race.Started &&
+            (!race.Stopped || !race.Watched || race.ExitCode != 0 || race.ChildLeftBehind)) {
+            std::printf("soak: cycle %ld (launch \"%s\"): STOPPED %d, watched %d, the wrapper's "
+                        "exit code %lu, child left %d\n",
+                        cycle, launch.c_str(), race.Stopped, race.Watched, race.ExitCode,
+                        race.ChildLeftBehind);
+        }
         if ((cycle + 1) % 100 == 0) {
             std::printf("soak: %ld cycles, %ld STOPPED, %ld left a process behind, %ld hung, "
                         "%.0f s\n",
@@ -92,9 +104,11 @@ int main(int argc, char** argv) {
     line("left the wrapper or its child behind", leftBehind);
     line("hung past the bounded wait (15 s)", hung);
     line("did not start", notStarted);
+    line("wrapper ended before it could be watched", unwatched);
     line("wrapper ended with another code", badExit);
     std::printf("  %-38s %.1f s\n", "wall time",
                 static_cast<double>(GetTickCount64() - begin) / 1000);
+    // A cycle that did not start counts as lost too: the wrapper may have failed to connect.
     const bool lost = stopped != cycles || leftBehind != 0 || hung != 0 || badExit != 0;
     std::printf("%s\n", lost ? "FAIL: something was lost or hung" : "nothing lost, nothing hung");
     return lost ? 1 : 0;

@@ -224,7 +224,9 @@ TEST(ServiceRuntime, StopsAtRandomMomentsAroundTheChildEndAlwaysEndStopped) {
         const TStopRace race = RunStopRace(name, launch, delay(random));
         ASSERT_TRUE(race.Started) << cycle << " error " << race.StartError;
         ASSERT_TRUE(race.Stopped) << cycle;
-        ASSERT_EQ(race.ExitCode, 0u) << cycle;
+        // A wrapper that could not start its child may end before it can be opened.
+        ASSERT_TRUE(race.Watched || launch.empty()) << cycle;
+        ASSERT_EQ(race.Watched ? race.ExitCode : 0u, 0u) << cycle;
         EXPECT_FALSE(race.ChildLeftBehind) << cycle;
     }
     DeleteFileA(report.c_str());

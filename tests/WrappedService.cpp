@@ -107,14 +107,24 @@ TStopRace RunStopRace(const std::string& name, const std::string& launch, DWORD 
         return race;
     }
     TWrapperProcess wrapper(name);
-    race.Started = wrapper.Started && wrapper.Handle != nullptr;
+    // Wine's StartServiceA answers 1053 when the service has already left START_PENDING by the
+    // time it looks, as a wrapper whose child cannot start may have: it stopped with its error.
+    const SERVICE_STATUS_PROCESS status = QueryStatus(name);
+    const bool stoppedItself = wrapper.StartError == ERROR_SERVICE_REQUEST_TIMEOUT &&
+                               status.dwCurrentState == SERVICE_STOPPED &&
+                               status.dwWin32ExitCode != NO_ERROR;
+    race.Started = wrapper.Started || stoppedItself;
     race.StartError = wrapper.StartError;
+    race.Watched = wrapper.Handle != nullptr;
     if (!race.Started) {
         return race;
     }
     Sleep(pauseMs);
     SendControl(name, SERVICE_CONTROL_STOP);
     race.Stopped = WaitForState(name, SERVICE_STOPPED, Generous).dwCurrentState == SERVICE_STOPPED;
+    if (!race.Watched) {
+        return race;
+    }
     race.ExitCode = wrapper.ExitCode();
     HANDLE child = OpenChildOf(wrapper.Handle);
     if (child != nullptr) {

@@ -61,7 +61,9 @@ class TWrapperProcess {
 struct TStopRace {
     bool Started = false;
     DWORD StartError = 0;
-    bool Stopped = false;          // STOPPED within a generous wait
+    bool Stopped = false; // STOPPED within a generous wait
+    // The wrapper's process was opened before it ended; only then are the two below known.
+    bool Watched = false;
     DWORD ExitCode = STILL_ACTIVE; // the wrapper's; STILL_ACTIVE if it did not end
     bool ChildLeftBehind = false;  // the wrapper's child still ran after a generous wait
 };
