@@ -66,6 +66,7 @@ int main(int argc, char** argv) {
     const std::string run = std::to_string(GetTickCount64());
     const ULONGLONG begin = GetTickCount64();
     long stopped = 0, leftBehind = 0, hung = 0, notStarted = 0, badExit = 0, unwatched = 0;
+    long startAnswered1053 = 0;
     for (long cycle = 0; cycle < cycles; ++cycle) {
         const std::string name = NamePrefix + run + "_" + std::to_string(cycle);
         const std::string launch = RaceLaunch(static_cast<int>(cycle), delay(random), report);
@@ -77,6 +78,7 @@ int main(int argc, char** argv) {
             stopped += race.Stopped ? 1 : 0;
             hung += race.Stopped ? 0 : 1;
             unwatched += race.Watched ? 0 : 1;
+            startAnswered1053 += race.StartError == ERROR_SERVICE_REQUEST_TIMEOUT ? 1 : 0;
             leftBehind += race.Watched && (race.ExitCode == STILL_ACTIVE || race.ChildLeftBehind);
             badExit += race.Watched && race.ExitCode != STILL_ACTIVE && race.ExitCode != 0;
         }
@@ -105,6 +107,8 @@ int main(int argc, char** argv) {
     line("hung past the bounded wait (15 s)", hung);
     line("did not start", notStarted);
     line("wrapper ended before it could be watched", unwatched);
+    // Wine's StartServiceA says 1053 when the service has already stopped itself by then.
+    line("started, though StartServiceA said 1053", startAnswered1053);
     line("wrapper ended with another code", badExit);
     std::printf("  %-38s %.1f s\n", "wall time",
                 static_cast<double>(GetTickCount64() - begin) / 1000);

@@ -106,14 +106,15 @@ TStopRace RunStopRace(const std::string& name, const std::string& launch, DWORD 
         race.StartError = GetLastError();
         return race;
     }
+    const ULONGLONG start = GetTickCount64();
     TWrapperProcess wrapper(name);
-    // Wine's StartServiceA answers 1053 when the service has already left START_PENDING by the
-    // time it looks, as a wrapper whose child cannot start may have: it stopped with its error.
-    const SERVICE_STATUS_PROCESS status = QueryStatus(name);
-    const bool stoppedItself = wrapper.StartError == ERROR_SERVICE_REQUEST_TIMEOUT &&
-                               status.dwCurrentState == SERVICE_STOPPED &&
-                               status.dwWin32ExitCode != NO_ERROR;
-    race.Started = wrapper.Started || stoppedItself;
+    // Wine's StartServiceA answers 1053 at once, and ends the process, when the service has left
+    // START_PENDING by the time it looks, as a wrapper whose child cannot start may have; a
+    // service that never connects takes Wine's 10 s to fail.
+    const bool leftStartPendingEarly = wrapper.StartError == ERROR_SERVICE_REQUEST_TIMEOUT &&
+                                       GetTickCount64() - start < 5000 &&
+                                       QueryStatus(name).dwCurrentState == SERVICE_STOPPED;
+    race.Started = wrapper.Started || leftStartPendingEarly;
     race.StartError = wrapper.StartError;
     race.Watched = wrapper.Handle != nullptr;
     if (!race.Started) {
