@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
     }
     DeleteFileA(report.c_str());
     const auto line = [](const char* what, long count) {
-        std::printf("  %-38s %ld\n", what, count);
+        std::printf("  %-42s %ld\n", what, count);
     };
     std::printf("\nsoak: %ld cycles run\n", cycles);
     line("ended STOPPED", stopped);
@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
     // Wine's StartServiceA says 1053 when the service has already stopped itself by then.
     line("started, though StartServiceA said 1053", startAnswered1053);
     line("wrapper ended with another code", badExit);
-    std::printf("  %-38s %.1f s\n", "wall time",
+    std::printf("  %-42s %.1f s\n", "wall time",
                 static_cast<double>(GetTickCount64() - begin) / 1000);
     // A cycle that did not start counts as lost too: the wrapper may have failed to connect.
     const bool lost = stopped != cycles || leftBehind != 0 || hung != 0 || badExit != 0;
