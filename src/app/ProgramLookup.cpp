@@ -56,6 +56,14 @@ std::vector<std::string::size_type> CandidateEnds(const std::string& commandLine
     return ends;
 }
 
+// The child's line when the beginning up to end names the program.
+std::string WithProgram(const std::string& commandLine, const std::string& program,
+                        std::string::size_type end) {
+    const std::string quoted = QuoteProgramPath(program);
+    // Without a blank there is no other name for CreateProcessA to try: the line stays as written.
+    return quoted == program ? commandLine : quoted + commandLine.substr(end);
+}
+
 } // namespace
 
 std::string QuoteProgramPath(const std::string& path) {
@@ -65,8 +73,8 @@ std::string QuoteProgramPath(const std::string& path) {
 
 DWORD QuoteWrappedProgram(const std::string& commandLine, std::string& childLine) {
     childLine = commandLine;
-    std::string program;
-    std::string::size_type programEnd = 0;
+    std::string completed;
+    std::string::size_type completedEnd = 0;
     int withoutExtension = 0;
     for (const std::string::size_type end : CandidateEnds(commandLine)) {
         const std::string candidate = commandLine.substr(0, end);
@@ -75,25 +83,21 @@ DWORD QuoteWrappedProgram(const std::string& commandLine, std::string& childLine
         // can be planted beside the program ("server.exe -port 80"), a shorter one with an
         // extension cannot cut into the program's own path.
         if (IsProgramExtension(extension) && IsExistingFile(candidate)) {
-            program = candidate;
-            programEnd = end;
-            withoutExtension = 0;
-            break;
+            childLine = WithProgram(commandLine, candidate, end);
+            return NO_ERROR;
         }
         // Only when no beginning has one: any beginning without an extension may be the
         // program, so a second one that exists may have been planted.
         if (extension.empty() && IsExistingFile(candidate + ".exe") && ++withoutExtension == 1) {
-            program = candidate + ".exe";
-            programEnd = end;
+            completed = candidate + ".exe";
+            completedEnd = end;
         }
     }
     if (withoutExtension > 1) {
         return ERROR_BAD_PATHNAME;
     }
-    const std::string quoted = QuoteProgramPath(program);
-    // Without a blank there is no other name for CreateProcessA to try: the line stays as written.
-    if (quoted != program) {
-        childLine = quoted + commandLine.substr(programEnd);
+    if (withoutExtension == 1) {
+        childLine = WithProgram(commandLine, completed, completedEnd);
     }
     return NO_ERROR;
 }
