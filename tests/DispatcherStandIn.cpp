@@ -155,6 +155,22 @@ void TDispatcherStandIn::Control(DWORD control) {
     Changed.wait_for(guard, Patience, [ticket] { return Delivered >= ticket; });
 }
 
+void TDispatcherStandIn::ControlUntilReported(DWORD control, DWORD state) {
+    std::unique_lock<std::mutex> guard(Lock);
+    const size_t before = Sent.size();
+    Pending.push_back(control);
+    ++Queued;
+    Changed.notify_all();
+    Changed.wait_for(guard, Patience, [before, state] {
+        for (size_t i = before; i < Sent.size(); ++i) {
+            if (Sent[i].dwCurrentState == state) {
+                return true;
+            }
+        }
+        return false;
+    });
+}
+
 std::vector<SERVICE_STATUS> TDispatcherStandIn::Reports() {
     std::lock_guard<std::mutex> guard(Lock);
     return Sent;

@@ -26,6 +26,10 @@ class TDispatcherStandIn {
     // Delivers a control through the dispatcher's thread and returns once the handler has;
     // call it from any other thread while the service runs.
     static void Control(DWORD control);
+    // Queues a control for the dispatcher's thread and returns once the service has reported the
+    // state, without waiting for the handler: for a control that must arrive while the caller
+    // holds up what the handler then waits for.
+    static void ControlUntilReported(DWORD control, DWORD state);
     // Every status sent, in order.
     static std::vector<SERVICE_STATUS> Reports();
     // The service's process ends now; a handler still running loses its answer.

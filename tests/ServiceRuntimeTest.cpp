@@ -48,6 +48,23 @@ TEST(ServiceRuntime, StopTerminatesTheChildButNotItsChildren) {
     }
 }
 
+TEST(ServiceRuntime, WrapperEndedFromOutsideTakesItsChildButNotItsGrandchild) {
+    // As taskkill /f or a crash would end it. Wine then keeps the entry RUNNING with the dead
+    // process, as after a child's non-zero exit below: a fresh name.
+    const std::string name = "VornicKilled" + std::to_string(GetTickCount64());
+    TServiceEntry entry(name, Wrapped(name, HelperLaunch(TempPath("killed.report"), "grandchild")));
+    TWrapperProcess wrapper(name);
+    ASSERT_TRUE(wrapper.Started);
+    const TProcess child(StartedBy(GetProcessId(wrapper.Handle)));
+    const TProcess grandchild(StartedBy(child.Id()));
+    ASSERT_TRUE(child.Started());
+    ASSERT_TRUE(grandchild.Started());
+    ASSERT_TRUE(TerminateProcess(wrapper.Handle, 1));
+    // Otherwise the next start would run a second copy beside it, as LocalSystem.
+    EXPECT_TRUE(Gone(child));
+    EXPECT_TRUE(grandchild.Runs());
+}
+
 TEST(ServiceRuntime, ChildEndingWithZeroStopsTheService) {
     const struct {
         const char* Name;
@@ -80,6 +97,7 @@ TEST(ServiceRuntime, ChildEndingWithACodeEndsTheWrapperWithThatCode) {
         TWrapperProcess wrapper(name);
         ASSERT_TRUE(wrapper.Started);
         EXPECT_EQ(wrapper.ExitCode(), c.ExitCode) << c.Launch;
+        EXPECT_EQ(OpenChildOf(wrapper.Handle), nullptr) << c.Launch;
         // The wrapper reports nothing: Wine then still shows RUNNING, Windows shows STOPPED
         // with 1067 (the process ended). A STOPPED report of the wrapper's own would carry 0.
         const SERVICE_STATUS_PROCESS status = QueryStatus(name);

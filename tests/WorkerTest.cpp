@@ -1,4 +1,6 @@
-// The worker's start, in-process: a second start, and a start where no thread can be created.
+// The worker in-process: a second start, a start where no thread can be created, and stops that
+// come at each moment of the start or as the child fails, through the stood-in dispatcher.
+#include "DispatcherStandIn.h"
 #include "ImportRedirect.h"
 #include "Service.h"
 #include "TestSupport.h"
@@ -6,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <utility>
 #include <vector>
@@ -47,20 +50,94 @@ std::string ReadText(const std::string& path) {
 using TCreateProcess = decltype(&CreateProcessA);
 TCreateProcess RealCreateProcess = nullptr;
 HANDLE ReleaseLaunch = nullptr;
+// Workers that reached their launch; a worker may try more than once.
 std::atomic<int> Launches{0};
 std::vector<HANDLE> LaunchingThreads;
+thread_local bool Launching = false;
 
 // Holds the worker in its launch until released, then fails it as a missing program would.
 BOOL WINAPI HeldCreateProcess(LPCSTR, LPSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
                               DWORD, LPVOID, LPCSTR, LPSTARTUPINFOA, LPPROCESS_INFORMATION) {
-    LaunchingThreads.push_back(OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId()));
-    ++Launches;
+    if (!Launching) {
+        Launching = true;
+        LaunchingThreads.push_back(OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId()));
+        ++Launches;
+    }
     WaitForSingleObject(ReleaseLaunch, 10000);
     SetLastError(ERROR_FILE_NOT_FOUND);
     return FALSE;
 }
 
-void DoNotStop() {}
+// Where a stop control arrives: in the service's start, or in the wait that sees the child end.
+enum class TStopPoint {
+    InStartHook,
+    InThreadCreation,
+    BeforeResume,
+    AfterStart,
+    InLaunch,
+    InWatch
+};
+TStopPoint StopPoint;
+bool StopSent = false;
+std::vector<HANDLE> Children;
+int CreatedAfterStopped = 0;
+HANDLE WorkerThread = nullptr;
+HANDLE WatchedChild = nullptr;
+
+decltype(&CreateThread) RealCreateThread = nullptr;
+decltype(&ResumeThread) RealResumeThread = nullptr;
+decltype(&WaitForSingleObject) RealWait = nullptr;
+
+// The service, held up at this point, goes on once the stop has begun.
+void StopHere(TStopPoint point) {
+    if (StopPoint == point && !StopSent) {
+        StopSent = true;
+        TDispatcherStandIn::ControlUntilReported(SERVICE_CONTROL_STOP, SERVICE_STOP_PENDING);
+    }
+}
+
+HANDLE WINAPI StoppingCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack,
+                                   LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags,
+                                   LPDWORD id) {
+    StopHere(TStopPoint::InThreadCreation);
+    return WorkerThread = RealCreateThread(security, stack, start, parameter, flags, id);
+}
+
+// Threads of the test's own are resumed through the same import.
+DWORD WINAPI StoppingResumeThread(HANDLE thread) {
+    if (thread == WorkerThread) {
+        StopHere(TStopPoint::BeforeResume);
+    }
+    return RealResumeThread(thread);
+}
+
+// Starts the child for real, and keeps it to see that the stop ended it.
+BOOL WINAPI RecordingCreateProcess(LPCSTR application, LPSTR line, LPSECURITY_ATTRIBUTES process,
+                                   LPSECURITY_ATTRIBUTES thread, BOOL inherit, DWORD flags,
+                                   LPVOID environment, LPCSTR directory, LPSTARTUPINFOA startup,
+                                   LPPROCESS_INFORMATION info) {
+    StopHere(TStopPoint::InLaunch);
+    const std::vector<DWORD> states = ReportedStates();
+    CreatedAfterStopped += !states.empty() && states.back() == SERVICE_STOPPED ? 1 : 0;
+    const BOOL created = RealCreateProcess(application, line, process, thread, inherit, flags,
+                                           environment, directory, startup, info);
+    Children.push_back(nullptr);
+    if (created) {
+        DuplicateHandle(GetCurrentProcess(), info->hProcess, GetCurrentProcess(), &Children.back(),
+                        0, FALSE, DUPLICATE_SAME_ACCESS);
+        WatchedChild = info->hProcess;
+    }
+    return created;
+}
+
+// The stop is taken in the very wait that sees the child end: 50 ms is the watch's.
+DWORD WINAPI StoppingWait(HANDLE handle, DWORD timeoutMs) {
+    if (handle == WatchedChild && timeoutMs == 50) {
+        StopHere(TStopPoint::InWatch);
+        timeoutMs = INFINITE;
+    }
+    return RealWait(handle, timeoutMs);
+}
 
 } // namespace
 
@@ -68,17 +145,23 @@ TEST(StartWorker, SecondCallWhileAWorkerRunsDoesNothing) {
     ReleaseLaunch = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SwapImport("kernel32.dll", "CreateProcessA", RealCreateProcess, &HeldCreateProcess);
     ASSERT_NE(RealCreateProcess, nullptr);
-    OnServiceStop = DoNotStop;
-    StartWorker(0, nullptr);
-    StartWorker(0, nullptr);
-    // A second worker would be in its launch within moments of the first.
-    for (const auto& wait : {std::make_pair(1, 10000), std::make_pair(2, 1000)}) {
-        const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(wait.second);
-        while (Launches < wait.first && GetTickCount64() < deadline) {
-            Sleep(10);
+    // Started as the service starts the worker: a worker whose launch fails stops the service.
+    TDispatcherStandIn dispatcher;
+    ServiceName = "SecondStart";
+    OnServiceStop = StopWorker;
+    OnServiceStart = [](DWORD argc, LPSTR* argv) {
+        StartWorker(argc, argv);
+        StartWorker(argc, argv);
+        // A second worker would be in its launch within moments of the first.
+        for (const auto& wait : {std::make_pair(1, 10000), std::make_pair(2, 1000)}) {
+            const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(wait.second);
+            while (Launches < wait.first && GetTickCount64() < deadline) {
+                Sleep(10);
+            }
         }
-    }
-    SetEvent(ReleaseLaunch);
+        SetEvent(ReleaseLaunch);
+    };
+    EXPECT_EQ(RunService(), DWORD{NO_ERROR});
     // The workers end by themselves once their launch fails.
     for (HANDLE thread : LaunchingThreads) {
         EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
@@ -112,4 +195,68 @@ TEST(Worker, ThreadThatCannotBeCreatedStopsTheServiceAtOnce) {
     // Reporting RUNNING with nothing running would hide the failure: the stop runs at once,
     // on the starting thread.
     EXPECT_EQ(stops, 1);
+}
+
+TEST(StopDuringTheStart, StartsNoChildAfterItEndsTheOneItMeetsAndWinsOverAFailingChild) {
+    const std::string ping = "C:\\windows\\system32\\ping.exe -n 100000 127.0.0.1";
+    const auto stopThenStart = [](DWORD argc, LPSTR* argv) {
+        TDispatcherStandIn::Control(SERVICE_CONTROL_STOP);
+        StartWorker(argc, argv);
+    };
+    const auto startThenStop = [](DWORD argc, LPSTR* argv) {
+        StartWorker(argc, argv);
+        TDispatcherStandIn::Control(SERVICE_CONTROL_STOP);
+    };
+    // No child once the stop began before the worker's thread ran. A child that ends with 3 as
+    // the stop is taken does not end the wrapper with 3 (this process would end): the service
+    // manager was told the service is stopping.
+    const struct {
+        TStopPoint Point;
+        TServiceStartHook Start;
+        std::string Line;
+        size_t Launches;
+    } cases[] = {{TStopPoint::InStartHook, stopThenStart, ping, 0},
+                 {TStopPoint::InThreadCreation, StartWorker, ping, 0},
+                 {TStopPoint::BeforeResume, StartWorker, ping, 0},
+                 {TStopPoint::AfterStart, startThenStop, ping, 1},
+                 {TStopPoint::InLaunch, StartWorker, ping, 1},
+                 {TStopPoint::InWatch, StartWorker, "C:\\windows\\system32\\cmd.exe /c exit 3", 1}};
+    SwapImport("kernel32.dll", "CreateThread", RealCreateThread, &StoppingCreateThread);
+    SwapImport("kernel32.dll", "ResumeThread", RealResumeThread, &StoppingResumeThread);
+    SwapImport("kernel32.dll", "CreateProcessA", RealCreateProcess, &RecordingCreateProcess);
+    SwapImport("kernel32.dll", "WaitForSingleObject", RealWait, &StoppingWait);
+    for (const auto& c : cases) {
+        StopPoint = c.Point;
+        StopSent = false;
+        CreatedAfterStopped = 0;
+        CommandLine = c.Line;
+        WorkingDirectory = "C:\\windows\\";
+        OnServiceStart = c.Start;
+        OnServiceStop = StopWorker;
+        {
+            TDispatcherStandIn dispatcher;
+            EXPECT_EQ(RunService(), DWORD{NO_ERROR}) << c.Line;
+        }
+        const std::vector<SERVICE_STATUS> reports = TDispatcherStandIn::Reports();
+        const std::vector<DWORD> states = ReportedStates();
+        const auto point = static_cast<int>(c.Point);
+        EXPECT_EQ(std::count(states.begin(), states.end(), DWORD{SERVICE_STOPPED}), 1) << point;
+        EXPECT_TRUE(!states.empty() && states.back() == SERVICE_STOPPED &&
+                    reports.back().dwWin32ExitCode == 0)
+            << point;
+        EXPECT_EQ(CreatedAfterStopped, 0) << point;
+        EXPECT_LE(Children.size(), c.Launches) << point;
+        for (HANDLE child : Children) {
+            EXPECT_EQ(WaitForSingleObject(child, 0), WAIT_OBJECT_0)
+                << point << ": outlived STOPPED";
+            // Ended with 0, so that its worker ends quietly.
+            TerminateProcess(child, 0);
+            CloseHandle(child);
+        }
+        Children.clear();
+    }
+    RestoreImport("kernel32.dll", "WaitForSingleObject", RealWait);
+    RestoreImport("kernel32.dll", "CreateProcessA", RealCreateProcess);
+    RestoreImport("kernel32.dll", "ResumeThread", RealResumeThread);
+    RestoreImport("kernel32.dll", "CreateThread", RealCreateThread);
 }

@@ -38,6 +38,11 @@ class TExecuteThread final {
 // The one worker of the process. Whoever takes the object out of it destroys it:
 // StopWorker on a stop control, or the worker thread when the child ends by itself.
 std::atomic<TExecuteThread*> Worker{nullptr};
+// Held by StartWorker from its test for a stop until the worker's thread is resumed, and by
+// StopWorker to take the worker: a stop never destroys a worker whose thread has not run yet,
+// nor one that StartWorker still uses, and a stop that took no worker keeps any from starting.
+// A Win32 lock, since std::mutex would link a threads library into the executable.
+SRWLOCK WorkerLock = SRWLOCK_INIT;
 
 // Windows reads any non-zero BOOL as true; this one has all bits set.
 constexpr BOOL AllBitsTrue = -1;
@@ -73,16 +78,53 @@ void TExecuteThread::WaitForThread() {
     WaitForSingleObject(ThreadHandle, INFINITE);
 }
 
+// A job that ends the child when the wrapper's process ends, on any road: also when the wrapper
+// is ended from outside, which would otherwise leave the child running as LocalSystem with no
+// service around it. What the child starts breaks away from the job, and lives on as after a
+// stop. Null when none can be made: the child then runs as it would without the job.
+HANDLE CreateWrapperJob() {
+    // Without security attributes the handle is not inheritable: a child holding it would keep
+    // its own job open.
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+    if (job != nullptr &&
+        !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
+        CloseHandle(job);
+        job = nullptr;
+    }
+    return job;
+}
+
+// An attribute list that has CreateProcessA make the child in the job, which it refers to until
+// the list is deleted; empty where Windows cannot (before Windows 10).
+std::vector<char> JobAttributeList(const HANDLE& job) {
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    std::vector<char> attributes(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
+    if (job == nullptr || size == 0 || !InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+        return {};
+    }
+    if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_JOB_LIST,
+                                   const_cast<HANDLE*>(&job), sizeof(job), nullptr, nullptr)) {
+        DeleteProcThreadAttributeList(list);
+        return {};
+    }
+    return attributes;
+}
+
 // Runs and watches the child; returns the lookup's or CreateProcessA's error when the child
 // cannot start.
 DWORD TExecuteThread::Execute() {
     SECURITY_ATTRIBUTES security{};
     security.nLength = sizeof(security);
     security.bInheritHandle = AllBitsTrue;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
+    STARTUPINFOEXA startup{};
+    startup.StartupInfo.cb = sizeof(startup.StartupInfo);
+    startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW;
+    startup.StartupInfo.wShowWindow = SW_HIDE;
     std::string childLine;
     const DWORD lookup = QuoteWrappedProgram(CommandLine, childLine);
     if (lookup != NO_ERROR) {
@@ -90,10 +132,40 @@ DWORD TExecuteThread::Execute() {
     }
     std::vector<char> line(childLine.begin(), childLine.end());
     line.push_back('\0');
+    // A stop that began while the thread started, whether or not it has reached this worker yet:
+    // no child at all.
+    if (StopRequested || StopHasBegun()) {
+        return NO_ERROR;
+    }
+    const auto create = [&](DWORD flags, PROCESS_INFORMATION& child) {
+        return CreateProcessA(nullptr, line.data(), &security, &security, AllBitsTrue, flags,
+                              nullptr, WorkingDirectory.c_str(), &startup.StartupInfo, &child);
+    };
+    HANDLE job = CreateWrapperJob();
+    // Made in the job, the child cannot outlive a wrapper that is ended while CreateProcessA
+    // runs. Where that cannot be (before Windows 10) it joins the job after, still suspended.
     PROCESS_INFORMATION child{};
-    if (!CreateProcessA(nullptr, line.data(), &security, &security, AllBitsTrue, CREATE_SUSPENDED,
-                        nullptr, WorkingDirectory.c_str(), &startup, &child)) {
-        return GetLastError();
+    bool inJob = false;
+    std::vector<char> attributes = JobAttributeList(job);
+    if (!attributes.empty()) {
+        startup.StartupInfo.cb = sizeof(startup);
+        startup.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
+        inJob = create(CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, child) != FALSE;
+        DeleteProcThreadAttributeList(startup.lpAttributeList);
+        startup.StartupInfo.cb = sizeof(startup.StartupInfo);
+    }
+    if (!inJob && !create(CREATE_SUSPENDED, child)) {
+        const DWORD error = GetLastError();
+        if (job != nullptr) {
+            CloseHandle(job);
+        }
+        return error;
+    }
+    // Before Windows 8 a process that is already in a job cannot join another: it then runs
+    // without one.
+    if (!inJob && job != nullptr && !AssignProcessToJobObject(job, child.hProcess)) {
+        CloseHandle(job);
+        job = nullptr;
     }
     ResumeThread(child.hThread);
     // Loaded while the child runs, so that stopping it later does not wait for the load.
@@ -108,8 +180,9 @@ DWORD TExecuteThread::Execute() {
     if (!GetExitCodeProcess(child.hProcess, &exitCode)) {
         exitCode = 0;
     }
-    // The service control manager's recovery sees the process end with the child's code.
-    if (ended && exitCode != 0) {
+    // The service control manager's recovery sees the process end with the child's code; once a
+    // stop has begun, it has been told the service is stopping, and the stop must end it.
+    if (ended && exitCode != 0 && BeginProcessEnd()) {
         ExitProcess(exitCode);
     }
     if (postThreadMessage != nullptr) {
@@ -120,6 +193,9 @@ DWORD TExecuteThread::Execute() {
     WaitForSingleObject(child.hProcess, ChildEndPatienceMs);
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
+    if (job != nullptr) {
+        CloseHandle(job);
+    }
     return NO_ERROR;
 }
 
@@ -147,19 +223,30 @@ DWORD WINAPI TExecuteThread::ThreadEntry(LPVOID parameter) {
 } // namespace
 
 void StartWorker(DWORD, LPSTR*) {
-    if (Worker != nullptr) {
-        return;
+    AcquireSRWLockExclusive(&WorkerLock);
+    bool withoutThread = false;
+    // A stop that began first found no worker to stop: none may start after it.
+    if (Worker == nullptr && !StopHasBegun()) {
+        auto* worker = new TExecuteThread();
+        withoutThread = !worker->HasThread();
+        if (withoutThread) {
+            delete worker;
+        } else {
+            Worker = worker;
+            // From here on the worker's thread may free the object.
+            worker->AfterConstruction();
+        }
     }
-    auto* worker = new TExecuteThread();
-    Worker = worker;
+    ReleaseSRWLockExclusive(&WorkerLock);
     // Without a thread nothing would ever run or stop: stop rather than report RUNNING.
-    if (!worker->HasThread()) {
+    if (withoutThread) {
         StopService();
-        return;
     }
-    worker->AfterConstruction();
 }
 
 void StopWorker() {
-    delete Worker.exchange(nullptr);
+    AcquireSRWLockExclusive(&WorkerLock);
+    TExecuteThread* worker = Worker.exchange(nullptr);
+    ReleaseSRWLockExclusive(&WorkerLock);
+    delete worker;
 }

@@ -23,9 +23,18 @@ extern TServiceStopHook OnServiceStop;
 // dispatcher's error at once when the process was not started by the service control manager.
 DWORD RunService();
 
-// The program's own request to stop the service, the same as a stop control. The STOPPED
-// report carries the exit code, so that the service manager shows why the service ended.
+// The program's own request to stop the service, the same as a stop control. When it begins the
+// stop, the STOPPED report carries the exit code, so that the service manager shows why the
+// service ended.
 void StopService(DWORD win32ExitCode = NO_ERROR);
+
+// Whether a stop has begun: STOP_PENDING has been reported, or is about to be.
+bool StopHasBegun();
+
+// Claims the end of the process for a worker whose child failed, unless a stop has begun: true
+// when the caller may end the process with the child's code; false when the stop must run, since
+// the service control manager has been told the service is stopping.
+bool BeginProcessEnd();
 
 // Creates the auto-start service entry named ServiceName; an existing entry is left as it is.
 DWORD InstallService(bool interactive, const std::string& binaryPath, const std::string& account,

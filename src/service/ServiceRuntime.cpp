@@ -13,6 +13,9 @@ TServiceStopHook OnServiceStop = nullptr;
 namespace {
 
 std::atomic<DWORD> CurrentState{0};
+// Set in CurrentState, above the state it marks, by a worker that ends the process with its
+// child's exit code: from then on no stop can begin, and reports still send the state beneath.
+constexpr DWORD ProcessEnding = 0x80000000;
 std::atomic<SERVICE_STATUS_HANDLE> StatusHandle{nullptr};
 // Sent with the STOPPED report only; every other report carries 0.
 std::atomic<DWORD> StoppedExitCode{NO_ERROR};
@@ -35,7 +38,7 @@ void ReportServiceStatus() {
     AcquireSRWLockExclusive(&ReportLock);
     SERVICE_STATUS status{};
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-    status.dwCurrentState = CurrentState;
+    status.dwCurrentState = CurrentState & ~ProcessEnding;
     status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
     const bool stopped = status.dwCurrentState == SERVICE_STOPPED;
     if (stopped) {
@@ -51,25 +54,34 @@ void ReportServiceStatus() {
     }
 }
 
-// Moves the state to STOP_PENDING unless a stop is already under way or done;
-// only the caller that made the move runs the stop sequence.
-bool BeginStop() {
-    DWORD state = CurrentState;
-    do {
-        if (state == SERVICE_STOP_PENDING || state == SERVICE_STOPPED) {
-            return false;
-        }
-    } while (!CurrentState.compare_exchange_weak(state, SERVICE_STOP_PENDING));
-    return true;
+// Whether a stop may still begin in the state: none is under way or done, and the process is not
+// ending with the child's code.
+bool StopMayBegin(DWORD state) {
+    return state != SERVICE_STOP_PENDING && state != SERVICE_STOPPED &&
+           (state & ProcessEnding) == 0;
 }
 
-void RunControl(DWORD control) {
+// Moves the state to STOP_PENDING unless a stop may no longer begin; only the caller that made
+// the move runs the stop sequence.
+bool BeginStop() {
+    DWORD state = CurrentState;
+    while (StopMayBegin(state)) {
+        if (CurrentState.compare_exchange_weak(state, SERVICE_STOP_PENDING)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The STOPPED report carries the code of the caller that began the stop.
+void RunControl(DWORD control, DWORD stopExitCode) {
     switch (control) {
     case SERVICE_CONTROL_STOP:
         if (!BeginStop()) {
             ReportServiceStatus();
             return;
         }
+        StoppedExitCode = stopExitCode;
         ReportServiceStatus();
         OnServiceStop();
         CurrentState = SERVICE_STOPPED;
@@ -83,10 +95,14 @@ void RunControl(DWORD control) {
     }
 }
 
-void WINAPI ServiceControlHandler(DWORD control) {
+void CountedControl(DWORD control, DWORD stopExitCode) {
     ++HandlersRunning;
-    RunControl(control);
+    RunControl(control, stopExitCode);
     --HandlersRunning;
+}
+
+void WINAPI ServiceControlHandler(DWORD control) {
+    CountedControl(control, NO_ERROR);
 }
 
 // Returns once no control handler is still on its way out, and the last one's answer has had a
@@ -125,6 +141,20 @@ DWORD RunService() {
 }
 
 void StopService(DWORD win32ExitCode) {
-    StoppedExitCode = win32ExitCode;
-    ServiceControlHandler(SERVICE_CONTROL_STOP);
+    CountedControl(SERVICE_CONTROL_STOP, win32ExitCode);
+}
+
+bool StopHasBegun() {
+    const DWORD state = CurrentState;
+    return state == SERVICE_STOP_PENDING || state == SERVICE_STOPPED;
+}
+
+bool BeginProcessEnd() {
+    DWORD state = CurrentState;
+    while (StopMayBegin(state)) {
+        if (CurrentState.compare_exchange_weak(state, state | ProcessEnding)) {
+            return true;
+        }
+    }
+    return false;
 }
