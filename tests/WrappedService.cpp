@@ -99,7 +99,8 @@ std::string RaceLaunch(int n, DWORD childLifeMs, const std::string& report) {
     }
 }
 
-TStopRace RunStopRace(const std::string& name, const std::string& launch, DWORD pauseMs) {
+TStopRace RunStopRace(const std::string& name, const std::string& launch, DWORD pauseMs,
+                      TRaceEnd end) {
     TStopRace race;
     TServiceEntry entry(name, Wrapped(name, launch));
     if (!entry.Created()) {
@@ -121,12 +122,22 @@ TStopRace RunStopRace(const std::string& name, const std::string& launch, DWORD 
         return race;
     }
     Sleep(pauseMs);
-    SendControl(name, SERVICE_CONTROL_STOP);
-    race.Stopped = WaitForState(name, SERVICE_STOPPED, Generous).dwCurrentState == SERVICE_STOPPED;
+    if (end == TRaceEnd::Kill && race.Watched) {
+        TerminateProcess(wrapper.Handle, 1);
+    } else {
+        SendControl(name, SERVICE_CONTROL_STOP);
+    }
+    if (race.Watched) {
+        race.ExitCode = wrapper.ExitCode();
+    }
+    // A wrapper that ended with another code never reports STOPPED: no wait for it.
+    const bool stopping = !race.Watched || race.ExitCode == 0;
+    race.Stopped =
+        stopping && WaitForState(name, SERVICE_STOPPED, Generous).dwCurrentState == SERVICE_STOPPED;
+    race.LastState = QueryStatus(name).dwCurrentState;
     if (!race.Watched) {
         return race;
     }
-    race.ExitCode = wrapper.ExitCode();
     HANDLE child = OpenChildOf(wrapper.Handle);
     if (child != nullptr) {
         race.ChildLeftBehind = WaitForSingleObject(child, Generous) == WAIT_TIMEOUT;

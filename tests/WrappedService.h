@@ -57,11 +57,18 @@ class TWrapperProcess {
     std::string Service;
 };
 
+// How a race cycle ends the running service: with a stop control, or by ending the wrapper's
+// process from outside, as taskkill /f would.
+enum class TRaceEnd { StopControl, Kill };
+
 // One cycle of the races around a stop: a start, a pause, a stop control, and what was left.
 struct TStopRace {
     bool Started = false;
     DWORD StartError = 0;
     bool Stopped = false; // STOPPED within a generous wait
+    // The state once the wrapper has ended: Wine keeps the last one reported when the process
+    // ended without STOPPED.
+    DWORD LastState = 0;
     // The wrapper's process was opened before it ended; only then are the two below known.
     bool Watched = false;
     DWORD ExitCode = STILL_ACTIVE; // the wrapper's; STILL_ACTIVE if it did not end
@@ -75,4 +82,5 @@ std::string RaceLaunch(int n, DWORD childLifeMs, const std::string& report);
 
 // Runs one race cycle on a service entry of the given name, created and deleted here; a child
 // left behind is terminated.
-TStopRace RunStopRace(const std::string& name, const std::string& launch, DWORD pauseMs);
+TStopRace RunStopRace(const std::string& name, const std::string& launch, DWORD pauseMs,
+                      TRaceEnd end = TRaceEnd::StopControl);
