@@ -51,7 +51,8 @@ DWORD QuoteWrappedProgram(const std::string& commandLine, std::string& childLine
 // it did what was asked, 87 when an option or the switch is missing, otherwise the Win32 error
 // code of what failed.
 DWORD RunEntry();
-// The usage box; nothing where the window station is not visible, since nobody could close it.
+// The usage box; nothing in session 0 or where the window station is not visible, since nobody
+// could close it.
 void ShowUsage();
 
 // A function of user32, loaded on first need: importing user32 would connect every service
