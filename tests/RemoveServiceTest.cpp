@@ -159,3 +159,19 @@ TEST(Uninstall, ClosesEveryHandleLastOpenedFirstAfterAStopControl) {
     EXPECT_EQ(ledger.StillOpen(), 0u);
     EXPECT_EQ(ledger.ClosedOutOfOrder(), 0u);
 }
+
+TEST(Uninstall, ReadsAStoredCommandLineThatFillsTheWholeReply) {
+    // QueryServiceConfigA returns at most 8 KiB: the record, then the binary path, an empty
+    // group, empty dependencies (two NULs; Wine counts one), the account and the display name,
+    // here 8,192 bytes in all. A fixed array of records held only 8,172 on the 32-bit product,
+    // which failed this with 122. The x86-64 build's array held 8,192 and passed: this host runs
+    // only that build, where the entry still fails any buffer smaller than the whole reply.
+    const std::string name = "Uninstall Longest";
+    const std::string stored = ComposeServiceCommandLine("C:\\w.exe", name, "C:\\a.exe") + " ";
+    const std::size_t strings = stored.size() + 1 + 1 + 2 + sizeof("LocalSystem") + name.size() + 1;
+    TServiceEntry entry(name,
+                        stored + std::string(8192 - sizeof(QUERY_SERVICE_CONFIGA) - strings, 'x'));
+    ASSERT_TRUE(entry.Created());
+    EXPECT_EQ(Uninstall(name), 0u);
+    EXPECT_TRUE(WaitUntilGone(name, Generous));
+}

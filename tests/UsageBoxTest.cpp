@@ -1,7 +1,7 @@
 // The usage box where nobody could close it, in-process. Under Wine every process runs in the
-// visible window station WinSta0, so an invisible one (session 0, a deployment agent's) is stood
-// in for: the product loads user32 on demand, and this executable's GetProcAddress hands it
-// stand-ins for the window station's flags and for the box.
+// visible window station WinSta0 of session 1, so an invisible one (a deployment agent's) and
+// session 0 are stood in for: the product loads user32 on demand, and this executable's
+// GetProcAddress hands it stand-ins for the window station's flags and for the box.
 #include "ImportRedirect.h"
 #include "VornicService.h"
 
@@ -16,8 +16,10 @@ using TGetProcAddress = FARPROC(WINAPI*)(HMODULE, LPCSTR);
 
 TGetCommandLine RealGetCommandLine = nullptr;
 TGetProcAddress RealGetProcAddress = nullptr;
+decltype(&ProcessIdToSessionId) RealProcessIdToSessionId = nullptr;
 char StoodInLine[64] = {};
 DWORD StationFlags = 0;
+DWORD Session = 1;
 int BoxesShown = 0;
 
 LPSTR WINAPI StandInGetCommandLine() {
@@ -30,6 +32,11 @@ BOOL WINAPI StandInObjectInformation(HANDLE, int, PVOID information, DWORD, LPDW
     flags.dwFlags = StationFlags;
     std::memcpy(information, &flags, sizeof(flags));
     *needed = sizeof(flags);
+    return TRUE;
+}
+
+BOOL WINAPI StandInProcessIdToSessionId(DWORD, DWORD* session) {
+    *session = Session;
     return TRUE;
 }
 
@@ -57,12 +64,15 @@ class TStandIns {
     TStandIns() {
         SwapImport("kernel32.dll", "GetCommandLineA", RealGetCommandLine, &StandInGetCommandLine);
         SwapImport("kernel32.dll", "GetProcAddress", RealGetProcAddress, &StandInGetProcAddress);
+        SwapImport("kernel32.dll", "ProcessIdToSessionId", RealProcessIdToSessionId,
+                   &StandInProcessIdToSessionId);
     }
     TStandIns(const TStandIns&) = delete;
     TStandIns& operator=(const TStandIns&) = delete;
     ~TStandIns() {
         RestoreImport("kernel32.dll", "GetCommandLineA", RealGetCommandLine);
         RestoreImport("kernel32.dll", "GetProcAddress", RealGetProcAddress);
+        RestoreImport("kernel32.dll", "ProcessIdToSessionId", RealProcessIdToSessionId);
     }
     bool Watching() const {
         return RealGetCommandLine != nullptr && RealGetProcAddress != nullptr;
@@ -71,7 +81,7 @@ class TStandIns {
 
 } // namespace
 
-TEST(UsageBox, IsShownOnlyInAVisibleWindowStationAndTheRoadKeepsItsCode) {
+TEST(UsageBox, IsShownOnlyInAVisibleWindowStationOutsideSessionZeroAndTheRoadKeepsItsCode) {
     TStandIns standIns;
     ASSERT_TRUE(standIns.Watching());
     const struct {
@@ -79,16 +89,21 @@ TEST(UsageBox, IsShownOnlyInAVisibleWindowStationAndTheRoadKeepsItsCode) {
         DWORD Flags;
         DWORD ExitCode;
         int Boxes;
+        DWORD Session = 1;
     } cases[] = {{"w.exe", 0, NO_ERROR, 0},
                  {"w.exe -name:Svc", 0, ERROR_INVALID_PARAMETER, 0},
                  {"w.exe -install -launch:x.exe", 0, ERROR_INVALID_PARAMETER, 0},
                  {"w.exe", WSF_VISIBLE, NO_ERROR, 1},
-                 {"w.exe -name:Svc", WSF_VISIBLE, ERROR_INVALID_PARAMETER, 1}};
+                 {"w.exe -name:Svc", WSF_VISIBLE, ERROR_INVALID_PARAMETER, 1},
+                 {"w.exe", WSF_VISIBLE, NO_ERROR, 0, 0},
+                 {"w.exe -name:Svc", WSF_VISIBLE, ERROR_INVALID_PARAMETER, 0, 0}};
     for (const auto& c : cases) {
         std::strcpy(StoodInLine, c.Line);
         StationFlags = c.Flags;
+        Session = c.Session;
         BoxesShown = 0;
         EXPECT_EQ(RunEntry(), c.ExitCode) << c.Line;
-        EXPECT_EQ(BoxesShown, c.Boxes) << c.Line << " flags " << c.Flags;
+        EXPECT_EQ(BoxesShown, c.Boxes)
+            << c.Line << " flags " << c.Flags << " session " << c.Session;
     }
 }

@@ -23,10 +23,16 @@ bool WindowStationIsVisible() {
            (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
+// Session 0's WinSta0 counts as visible, yet since Windows Vista no user's desktop shows it.
+bool RunsInSessionZero() {
+    DWORD session = 0;
+    return ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0;
+}
+
 } // namespace
 
 void ShowUsage() {
-    if (!WindowStationIsVisible()) {
+    if (RunsInSessionZero() || !WindowStationIsVisible()) {
         return;
     }
     const std::string text = Parameter(0) + " -(install|reinstall|uninstall) -name:\"service name\""

@@ -40,27 +40,53 @@ bool IsProgramExtension(std::string extension) {
     return extension == ".exe" || extension == ".com" || extension == ".bat" || extension == ".cmd";
 }
 
-// The candidates end where a word ends: before a run of blanks, or at the end of the line.
-// Windows drops trailing blanks from a file name, so ending one inside the run would name the
-// same program again, only with blanks inside its quotes.
-std::vector<std::string::size_type> CandidateEnds(const std::string& commandLine) {
-    std::vector<std::string::size_type> ends;
+// Where a launch command's arguments begin: an option (-x, /x), a drive (D:...) or a network
+// path (\\server). A file name holds no ':' and no "\\", so these words are never part of one.
+bool StartsArguments(const char* word) {
+    const char letter = static_cast<char>(*word | 0x20);
+    const bool drive = letter >= 'a' && letter <= 'z' && word[1] == ':';
+    return *word == '-' || *word == '/' || drive || (word[0] == '\\' && word[1] == '\\');
+}
+
+// A word of the command line: where it ends, and whether it starts the arguments or holds a
+// path separator. Stepping by characters: a double-byte character's second byte can be 0x5C.
+struct TWord {
+    std::string::size_type End;
+    bool StartsArguments;
+    bool HoldsSeparator;
+};
+
+// The words end before a run of blanks, or at the end of the line. Windows drops trailing
+// blanks from a file name, so a name ending inside the run would name the same file again.
+std::vector<TWord> Words(const std::string& commandLine) {
+    std::vector<TWord> words;
     const char* line = commandLine.c_str();
     for (const char* position = line; *position != '\0';) {
-        const char* next = NextCharacter(position);
-        if (!IsBlank(position) && (*next == '\0' || IsBlank(next))) {
-            ends.push_back(static_cast<std::string::size_type>(next - line));
+        if (IsBlank(position)) {
+            position = NextCharacter(position);
+            continue;
         }
-        position = next;
+        TWord word{0, StartsArguments(position), false};
+        for (; *position != '\0' && !IsBlank(position); position = NextCharacter(position)) {
+            word.HoldsSeparator = word.HoldsSeparator || *position == '\\' || *position == '/';
+        }
+        word.End = static_cast<std::string::size_type>(position - line);
+        words.push_back(word);
     }
-    return ends;
+    return words;
+}
+
+// The file CreateProcessA tries for a beginning of the line: as written when its last element
+// has an extension, whatever it is, otherwise with ".exe" added.
+std::string TriedName(const std::string& beginning) {
+    return LastElementExtension(beginning).empty() ? beginning + ".exe" : beginning;
 }
 
 // The child's line when the beginning up to end names the program.
 std::string WithProgram(const std::string& commandLine, const std::string& program,
                         std::string::size_type end) {
     const std::string quoted = QuoteProgramPath(program);
-    // Without a blank there is no other name for CreateProcessA to try: the line stays as written.
+    // Without a blank it is the first name CreateProcessA tries: the line stays as written.
     return quoted == program ? commandLine : quoted + commandLine.substr(end);
 }
 
@@ -73,31 +99,45 @@ std::string QuoteProgramPath(const std::string& path) {
 
 DWORD QuoteWrappedProgram(const std::string& commandLine, std::string& childLine) {
     childLine = commandLine;
-    std::string completed;
-    std::string::size_type completedEnd = 0;
-    int withoutExtension = 0;
-    for (const std::string::size_type end : CandidateEnds(commandLine)) {
-        const std::string candidate = commandLine.substr(0, end);
-        const std::string extension = LastElementExtension(candidate);
-        // Shortest first, the first beginning that ends in a program's extension: a longer name
-        // can be planted beside the program ("server.exe -port 80"), a shorter one with an
-        // extension cannot cut into the program's own path.
-        if (IsProgramExtension(extension) && IsExistingFile(candidate)) {
-            childLine = WithProgram(commandLine, candidate, end);
+    const std::vector<TWord> words = Words(commandLine);
+    // Written with its extension, the program ends there, and no other name is looked at: a
+    // longer one can be planted beside it ("server.exe -port 80"), a shorter one along its path
+    // (C:\Program.exe), and either would run in place of a program that is missing.
+    for (std::size_t i = 0; i < words.size() && (i == 0 || !words[i].StartsArguments); ++i) {
+        const std::string beginning = commandLine.substr(0, words[i].End);
+        if (IsProgramExtension(LastElementExtension(beginning))) {
+            if (!IsExistingFile(beginning)) {
+                return ERROR_FILE_NOT_FOUND;
+            }
+            childLine = WithProgram(commandLine, beginning, words[i].End);
             return NO_ERROR;
         }
-        // Only when no beginning has one: any beginning without an extension may be the
-        // program, so a second one that exists may have been planted.
-        if (extension.empty() && IsExistingFile(candidate + ".exe") && ++withoutExtension == 1) {
-            completed = candidate + ".exe";
-            completedEnd = end;
+    }
+    // Otherwise every name that CreateProcessA would try is looked at. One that a later word
+    // continues as a path (C:\Program before Files\App\app) lies in a folder along the program's
+    // path, where anyone may have planted it: it never runs. The others can only be created where
+    // the program itself lies: the one that exists is the program; two are ambiguous.
+    std::size_t pathEnd = 0;
+    for (std::size_t i = 1; i < words.size(); ++i) {
+        if (words[i].HoldsSeparator && !words[i].StartsArguments) {
+            pathEnd = i;
         }
     }
-    if (withoutExtension > 1) {
-        return ERROR_BAD_PATHNAME;
+    std::string program;
+    std::string::size_type programEnd = 0;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const std::string name = TriedName(commandLine.substr(0, words[i].End));
+        if (!IsExistingFile(name)) {
+            continue;
+        }
+        if (i < pathEnd || !program.empty()) {
+            return ERROR_BAD_PATHNAME;
+        }
+        program = name;
+        programEnd = words[i].End;
     }
-    if (withoutExtension == 1) {
-        childLine = WithProgram(commandLine, completed, completedEnd);
+    if (!program.empty()) {
+        childLine = WithProgram(commandLine, program, programEnd);
     }
     return NO_ERROR;
 }

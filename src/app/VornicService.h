@@ -41,17 +41,21 @@ bool IsServiceCommandLineOf(const std::string& binaryPath, const std::string& se
 std::string QuoteProgramPath(const std::string& path);
 
 // The child's command line as CreateProcessA gets it. A launch command cannot quote its program,
-// and CreateProcessA would try C:\Program.exe before C:\Program Files\App\app.exe: the shortest
-// beginning that ends in .exe, .com, .bat or .cmd and names a file is the program; else the one
-// beginning without an extension that names a file with ".exe" added (ERROR_BAD_PATHNAME when
-// more than one does); it is quoted when it holds a blank. Otherwise the line stays as it is.
+// and CreateProcessA would try C:\Program.exe before C:\Program Files\App\app.exe. The shortest
+// beginning that ends in .exe, .com, .bat or .cmd and holds no word that starts the arguments
+// (-x, /x, D:..., \\server) after its first is the program: ERROR_FILE_NOT_FOUND when it is not
+// a file. Otherwise, of the names CreateProcessA would try, one that a later path word continues
+// is never the program (ERROR_BAD_PATHNAME when it exists), and of the others the one that exists
+// is (ERROR_BAD_PATHNAME for two). The program is quoted when it holds a blank; when no name
+// exists the line stays as it is.
 DWORD QuoteWrappedProgram(const std::string& commandLine, std::string& childLine);
 
 // The roads of the entry; returns the process exit code when the chosen road is done: 0 when
 // it did what was asked, 87 when an option or the switch is missing, otherwise the Win32 error
 // code of what failed.
 DWORD RunEntry();
-// The usage box; nothing where the window station is not visible, since nobody could close it.
+// The usage box; nothing in session 0 or where the window station is not visible, since nobody
+// could close it.
 void ShowUsage();
 
 // A function of user32, loaded on first need: importing user32 would connect every service

@@ -3,6 +3,8 @@
 
 #include "VornicService.h"
 
+#include <vector>
+
 namespace {
 
 // However long a service says its stop will take, each sleep of the removal ends after this:
@@ -22,10 +24,16 @@ bool QueryInto(SC_HANDLE service, SERVICE_STATUS& status) {
 // A mistyped name must not stop or delete a service that this program did not write, such as
 // the print spooler: 0 when the stored command line is one of ours for the name.
 DWORD CheckOwnEntry(SC_HANDLE service) {
-    // QueryServiceConfigA fills at most 8 KiB; an array of the record keeps it aligned.
-    QUERY_SERVICE_CONFIGA config[8192 / sizeof(QUERY_SERVICE_CONFIGA)];
+    // Asked for its size first: an entry may fill the call's whole 8 KiB, more than a fixed array
+    // of whole records holds (8,172 bytes on 32-bit Windows). Records keep the strings aligned.
     DWORD needed = 0;
-    if (!QueryServiceConfigA(service, config, sizeof(config), &needed)) {
+    if (!QueryServiceConfigA(service, nullptr, 0, &needed) &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        return GetLastError();
+    }
+    std::vector<QUERY_SERVICE_CONFIGA> config(needed / sizeof(QUERY_SERVICE_CONFIGA) + 1);
+    const auto size = static_cast<DWORD>(config.size() * sizeof(QUERY_SERVICE_CONFIGA));
+    if (!QueryServiceConfigA(service, config.data(), size, &needed)) {
         return GetLastError();
     }
     const char* binaryPath = config[0].lpBinaryPathName;
