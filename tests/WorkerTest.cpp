@@ -69,15 +69,14 @@ BOOL WINAPI HeldCreateProcess(LPCSTR, LPSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_A
 }
 
 // Where a stop control arrives: in the service's start, or in the wait that sees the child end.
-enum class TStopPoint { InStartHook, InThreadCreation, BeforeResume, InWatch };
+enum class TStopPoint { InStartHook, BeforeResume, InWatch };
 TStopPoint StopPoint;
 bool StopSent = false;
 int Created = 0;
 int CreatedAfterStopped = 0;
-HANDLE WorkerThread = nullptr;
+DWORD ServiceThread = 0;
 HANDLE WatchedChild = nullptr;
 
-decltype(&CreateThread) RealCreateThread = nullptr;
 decltype(&ResumeThread) RealResumeThread = nullptr;
 decltype(&WaitForSingleObject) RealWait = nullptr;
 
@@ -89,16 +88,10 @@ void StopHere(TStopPoint point) {
     }
 }
 
-HANDLE WINAPI StoppingCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack,
-                                   LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags,
-                                   LPDWORD id) {
-    StopHere(TStopPoint::InThreadCreation);
-    return WorkerThread = RealCreateThread(security, stack, start, parameter, flags, id);
-}
-
-// Threads of the test's own are resumed through the same import.
+// The worker's thread is the first that the service's own thread resumes; the test's threads are
+// resumed through the same import.
 DWORD WINAPI StoppingResumeThread(HANDLE thread) {
-    if (thread == WorkerThread) {
+    if (GetCurrentThreadId() == ServiceThread) {
         StopHere(TStopPoint::BeforeResume);
     }
     return RealResumeThread(thread);
@@ -185,23 +178,16 @@ TEST(Worker, ThreadThatCannotBeCreatedStopsTheServiceAtOnce) {
 }
 
 TEST(StopDuringTheStart, StartsNoChildOnceItBeganAndWinsOverAChildThatFails) {
-    const auto stopThenStart = [](DWORD argc, LPSTR* argv) {
-        TDispatcherStandIn::Control(SERVICE_CONTROL_STOP);
-        StartWorker(argc, argv);
-    };
     // No child once the stop began before the worker's thread ran. A child that ends with 3 as
     // the stop is taken does not end the wrapper with 3 (this process would end): the service
     // manager was told the service is stopping.
     const struct {
         TStopPoint Point;
-        TServiceStartHook Start;
         const char* ExitCode;
         int Created;
-    } cases[] = {{TStopPoint::InStartHook, stopThenStart, "0", 0},
-                 {TStopPoint::InThreadCreation, StartWorker, "0", 0},
-                 {TStopPoint::BeforeResume, StartWorker, "0", 0},
-                 {TStopPoint::InWatch, StartWorker, "3", 1}};
-    SwapImport("kernel32.dll", "CreateThread", RealCreateThread, &StoppingCreateThread);
+    } cases[] = {{TStopPoint::InStartHook, "0", 0},
+                 {TStopPoint::BeforeResume, "0", 0},
+                 {TStopPoint::InWatch, "3", 1}};
     SwapImport("kernel32.dll", "ResumeThread", RealResumeThread, &StoppingResumeThread);
     SwapImport("kernel32.dll", "CreateProcessA", RealCreateProcess, &RecordingCreateProcess);
     SwapImport("kernel32.dll", "WaitForSingleObject", RealWait, &StoppingWait);
@@ -211,7 +197,11 @@ TEST(StopDuringTheStart, StartsNoChildOnceItBeganAndWinsOverAChildThatFails) {
         Created = CreatedAfterStopped = 0;
         CommandLine = std::string("C:\\windows\\system32\\cmd.exe /c exit ") + c.ExitCode;
         WorkingDirectory = "C:\\windows\\";
-        OnServiceStart = c.Start;
+        OnServiceStart = [](DWORD argc, LPSTR* argv) {
+            ServiceThread = GetCurrentThreadId();
+            StopHere(TStopPoint::InStartHook);
+            StartWorker(argc, argv);
+        };
         OnServiceStop = StopWorker;
         {
             TDispatcherStandIn dispatcher;
@@ -230,5 +220,4 @@ TEST(StopDuringTheStart, StartsNoChildOnceItBeganAndWinsOverAChildThatFails) {
     RestoreImport("kernel32.dll", "WaitForSingleObject", RealWait);
     RestoreImport("kernel32.dll", "CreateProcessA", RealCreateProcess);
     RestoreImport("kernel32.dll", "ResumeThread", RealResumeThread);
-    RestoreImport("kernel32.dll", "CreateThread", RealCreateThread);
 }
