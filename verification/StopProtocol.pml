@@ -188,7 +188,8 @@ inline ReportServiceStatus(tid) {
     fi
 }
 
-/* BeginStop, and BeginProcessEnd with newState = state | ProcessEnding. */
+/* MoveWhileStopMayBegin: to STOP_PENDING in RunControl, to state | ProcessEnding in
+   BeginProcessEnd. */
 inline CompareExchangeWhileStopMayBegin(newState) {
     began = 0;
     state = CurrentState;
@@ -253,7 +254,7 @@ inline StopWorker(tid) {
 inline RunControl(tid, control, stopExitCode) {
     if
     :: control == SERVICE_CONTROL_STOP ->
-        CompareExchangeWhileStopMayBegin(SERVICE_STOP_PENDING);   /* BeginStop */
+        CompareExchangeWhileStopMayBegin(SERVICE_STOP_PENDING);   /* RunControl's move */
         if
         :: !began -> ReportServiceStatus(tid)
         :: else ->

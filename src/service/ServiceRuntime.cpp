@@ -61,12 +61,12 @@ bool StopMayBegin(DWORD state) {
            (state & ProcessEnding) == 0;
 }
 
-// Moves the state to STOP_PENDING unless a stop may no longer begin; only the caller that made
-// the move runs the stop sequence.
-bool BeginStop() {
+// Moves CurrentState to next(state) unless a stop may no longer begin; only the caller that made
+// the move goes on, with the stop sequence or with the end of the process.
+template <typename TNext> bool MoveWhileStopMayBegin(TNext next) {
     DWORD state = CurrentState;
     while (StopMayBegin(state)) {
-        if (CurrentState.compare_exchange_weak(state, SERVICE_STOP_PENDING)) {
+        if (CurrentState.compare_exchange_weak(state, next(state))) {
             return true;
         }
     }
@@ -77,7 +77,7 @@ bool BeginStop() {
 void RunControl(DWORD control, DWORD stopExitCode) {
     switch (control) {
     case SERVICE_CONTROL_STOP:
-        if (!BeginStop()) {
+        if (!MoveWhileStopMayBegin([](DWORD) { return DWORD{SERVICE_STOP_PENDING}; })) {
             ReportServiceStatus();
             return;
         }
@@ -150,11 +150,5 @@ bool StopHasBegun() {
 }
 
 bool BeginProcessEnd() {
-    DWORD state = CurrentState;
-    while (StopMayBegin(state)) {
-        if (CurrentState.compare_exchange_weak(state, state | ProcessEnding)) {
-            return true;
-        }
-    }
-    return false;
+    return MoveWhileStopMayBegin([](DWORD state) { return state | ProcessEnding; });
 }
