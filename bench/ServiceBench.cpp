@@ -482,7 +482,7 @@ int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "--delete-services") == 0) {
         return DeleteServices();
     }
-    const std::string helper = WindowsPath(EnvironmentValue("CHILD_HELPER_EXE"));
+    const std::string helper = ChildHelperPath();
     const std::string report = TempPath("bench.report");
     // No blanks in these paths: the launch command cannot quote them.
     const auto wrapping = [&](const char* name, const std::string& mode) {

@@ -4,8 +4,13 @@ set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 
 name="Vornic Demo"
-wrapper="Z:${RUN_BUILD//\//\\}\\VornicService.exe"
-log="$RUN_BUILD/heartbeat.log"
+# Installed where an administrator puts programs: the wrapper refuses to run, as LocalSystem,
+# what an ordinary user could change, and a checkout under /tmp is such a place.
+folder="$WINEPREFIX/drive_c/Program Files/VornicService"
+mkdir -p "$folder"
+cp "$RUN_BUILD/VornicService.exe" "$RUN_BUILD/Heartbeat.exe" "$folder/"
+wrapper='C:\Program Files\VornicService\VornicService.exe'
+log="$folder/heartbeat.log"
 wine() { "$WINELOADER" "$@" 2>/dev/null | tr -d '\r'; }
 step() { printf '\n== %s\n' "$*"; }
 state() { wine sc query "$name" | awk '/STATE/ {print $4}'; }
@@ -13,11 +18,11 @@ wait_for() { # state, seconds
     for _ in $(seq 1 $(( $2 * 10 ))); do [ "$(state)" = "$1" ] && return 0; sleep 0.1; done
     echo "the service did not reach $1"; return 1
 }
-# An installed entry starts with every Wine session: never leave one behind.
-trap 'wine "$wrapper" -uninstall -name:"$name" >/dev/null || true' EXIT
+# An installed entry starts with every Wine session: never leave one behind, nor the files.
+trap 'wine "$wrapper" -uninstall -name:"$name" >/dev/null || true; rm -rf "$folder"' EXIT
 rm -f "$log"
 
-step "Install: VornicService.exe -install -name:\"$name\" -launch:\"Heartbeat.exe heartbeat.log\""
+step "Install, from C:\\Program Files\\VornicService: VornicService.exe -install -name:\"$name\" -launch:\"Heartbeat.exe heartbeat.log\""
 wine "$wrapper" -install -name:"$name" -launch:"Heartbeat.exe heartbeat.log"
 # Wine's sc has no "qc": the entry is read from where the service manager keeps it.
 step "The stored entry (HKLM\\System\\CurrentControlSet\\Services\\$name)"
@@ -43,6 +48,6 @@ echo "lines in the log: $lines, two seconds later: $(wc -l < "$log") (the child 
 
 step "Uninstall: VornicService.exe -uninstall -name:\"$name\""
 wine "$wrapper" -uninstall -name:"$name"
-trap - EXIT
+trap 'rm -rf "$folder"' EXIT
 [ -z "$(state)" ] && echo "sc query \"$name\": no such service any more"
 echo "done: the service was installed, ran Heartbeat.exe hidden, stopped and was removed."

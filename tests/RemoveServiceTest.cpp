@@ -19,7 +19,7 @@ std::string StopBehaviour(const std::string& name, DWORD pendingMs, DWORD checkP
                           DWORD waitHintMs) {
     return Quoted(WindowsPath(EnvironmentValue("STOP_BEHAVIOUR_EXE"))) + " " +
            std::to_string(pendingMs) + " " + std::to_string(checkPointEveryMs) + " " +
-           std::to_string(waitHintMs) + " /name:" + Quoted(name) + " /start:helper";
+           std::to_string(waitHintMs) + " /name:" + Quoted(name) + " /start:\"helper\"";
 }
 
 // Starts the entry and waits until it runs.
@@ -107,11 +107,13 @@ TEST(Uninstall, LeavesAnEntryThatItDidNotWriteAsItWasAlsoOnReinstall) {
     // A mistyped name must not destroy a service that was never this program's, such as the
     // print spooler: nothing is stopped, deleted or created.
     const std::string wrapper = Quoted(FullPath(WrapperPath()));
-    for (int row = 0; row < 3; ++row) {
+    // Only the form that -install writes counts: the name, then the start value, each quoted.
+    for (int row = 0; row < 4; ++row) {
         const std::string name = "UninstallForeign" + std::to_string(row);
         const std::string stored[] = {
             Quoted(WindowsPath(EnvironmentValue("STOP_BEHAVIOUR_EXE"))) + " 0 0 0",
-            wrapper + " /name:\"Other\" /start:\"C:\\a.exe\"", wrapper + " /name:" + Quoted(name)};
+            wrapper + " /name:\"Other\" /start:\"C:\\a.exe\"", wrapper + " /name:" + Quoted(name),
+            wrapper + " /start:\"C:\\a.exe\" /name:" + Quoted(name)};
         TServiceEntry entry(name, stored[row]);
         ASSERT_TRUE(row != 0 || Started(entry));
         const auto config = [&name] {
@@ -167,10 +169,11 @@ TEST(Uninstall, ReadsAStoredCommandLineThatFillsTheWholeReply) {
     // which failed this with 122. The x86-64 build's array held 8,192 and passed: this host runs
     // only that build, where the entry still fails any buffer smaller than the whole reply.
     const std::string name = "Uninstall Longest";
-    const std::string stored = ComposeServiceCommandLine("C:\\w.exe", name, "C:\\a.exe") + " ";
-    const std::size_t strings = stored.size() + 1 + 1 + 2 + sizeof("LocalSystem") + name.size() + 1;
-    TServiceEntry entry(name,
-                        stored + std::string(8192 - sizeof(QUERY_SERVICE_CONFIGA) - strings, 'x'));
+    const std::string shortest = ComposeServiceCommandLine("C:\\w.exe", name, "C:\\a.exe ");
+    const std::size_t strings =
+        shortest.size() + 1 + 1 + 2 + sizeof("LocalSystem") + name.size() + 1;
+    const std::string filler(8192 - sizeof(QUERY_SERVICE_CONFIGA) - strings, 'x');
+    TServiceEntry entry(name, ComposeServiceCommandLine("C:\\w.exe", name, "C:\\a.exe " + filler));
     ASSERT_TRUE(entry.Created());
     EXPECT_EQ(Uninstall(name), 0u);
     EXPECT_TRUE(WaitUntilGone(name, Generous));

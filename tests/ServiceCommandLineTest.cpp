@@ -87,6 +87,7 @@ void CheckRoundTrip(unsigned seed, int cases) {
         ASSERT_TRUE(GetOptionValue("start", launchBack, line.c_str())) << "case " << i;
         ASSERT_EQ(nameBack, name) << "case " << i;
         ASSERT_EQ(launchBack, launch) << "case " << i;
+        ASSERT_TRUE(IsServiceCommandLineOf(line, name)) << "case " << i;
     }
     std::printf("round trip: %d cases under code page %u\n", cases, GetACP());
 }

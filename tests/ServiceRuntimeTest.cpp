@@ -170,7 +170,7 @@ TEST(ServiceRuntime, ChildRunsHiddenFromTheWrapperDirectoryWithItsEnvironment) {
     // A relative launch command with a folder is taken from the wrapper's directory: the
     // child's own command line shows it (CreateProcessA would find the program without).
     const std::string directory = ExtractDirectory(FullPath(WrapperPath()));
-    const std::string helper = FullPath(WindowsPath(EnvironmentValue("CHILD_HELPER_EXE")));
+    const std::string helper = FullPath(ChildHelperPath());
     ASSERT_EQ(helper.compare(0, directory.size(), directory), 0) << helper;
     const std::string report = TempPath("environment.report");
     const std::string launch = HelperLaunch(report, "run").substr(directory.size());

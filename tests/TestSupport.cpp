@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
 #include <tlhelp32.h>
 
+#include <map>
 #include <vector>
 
 std::string EnvironmentValue(const char* name) {
@@ -25,8 +27,44 @@ std::string WindowsPath(const std::string& path) {
     return result;
 }
 
+std::string InstalledProgram(const char* variable) {
+    const std::string built = WindowsPath(EnvironmentValue(variable));
+    const std::string folder = "C:\\Program Files\\Vornic Tests";
+    const std::string installed = folder + built.substr(built.rfind('\\'));
+    // Once per test process: a service of an earlier test may still hold the copy for a moment.
+    static std::map<std::string, bool> copied;
+    if (!copied[installed]) {
+        CreateDirectoryA(folder.c_str(), nullptr);
+        for (int attempt = 0; attempt < 100 && !CopyFileA(built.c_str(), installed.c_str(), FALSE);
+             ++attempt) {
+            Sleep(50);
+        }
+        copied[installed] = true;
+    }
+    return installed;
+}
+
 std::string WrapperPath() {
-    return WindowsPath(EnvironmentValue("WRAPPER_EXE"));
+    return InstalledProgram("WRAPPER_EXE");
+}
+
+std::string ChildHelperPath() {
+    return InstalledProgram("CHILD_HELPER_EXE");
+}
+
+bool LetEveryoneChange(const std::string& path) {
+    EXPLICIT_ACCESS_A everyone{};
+    BuildExplicitAccessWithNameA(&everyone, const_cast<char*>("EVERYONE"), GENERIC_ALL,
+                                 GRANT_ACCESS, SUB_CONTAINERS_AND_OBJECTS_INHERIT);
+    PACL acl = nullptr;
+    if (SetEntriesInAclA(1, &everyone, nullptr, &acl) != ERROR_SUCCESS) {
+        return false;
+    }
+    const bool set = SetNamedSecurityInfoA(const_cast<char*>(path.c_str()), SE_FILE_OBJECT,
+                                           DACL_SECURITY_INFORMATION, nullptr, nullptr, acl,
+                                           nullptr) == ERROR_SUCCESS;
+    LocalFree(acl);
+    return set;
 }
 
 std::string FullPath(const std::string& path) {

@@ -11,8 +11,18 @@ std::string EnvironmentValue(const char* name);
 // A Unix path as Wine's drive Z: sees it; other paths are returned unchanged.
 std::string WindowsPath(const std::string& path);
 
-// The built wrapper executable, from the variable WRAPPER_EXE that CTest sets.
+// A built program, from the variable that CTest sets, installed as an administrator would put
+// it: in C:\Program Files\Vornic Tests, where no ordinary user may change it. The checkout may lie
+// anywhere, and a Unix folder such as /tmp looks to Wine like one that Everyone may change.
+std::string InstalledProgram(const char* variable);
+
+// The installed wrapper (WRAPPER_EXE) and ChildHelper (CHILD_HELPER_EXE).
 std::string WrapperPath();
+std::string ChildHelperPath();
+
+// Lets Everyone change the file or folder, as the rights that Windows gives a folder made under
+// C:\ let every user change it; Wine keeps no finer right.
+bool LetEveryoneChange(const std::string& path);
 
 // The absolute form of a path, as a program's own GetModuleFileNameA gives it.
 std::string FullPath(const std::string& path);

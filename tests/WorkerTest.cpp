@@ -128,6 +128,7 @@ TEST(StartWorker, SecondCallWhileAWorkerRunsDoesNothing) {
     // Started as the service starts the worker: a worker whose launch fails stops the service.
     TDispatcherStandIn dispatcher;
     ServiceName = "SecondStart";
+    CommandLine = SystemFile("cmd.exe");
     OnServiceStop = StopWorker;
     OnServiceStart = [](DWORD argc, LPSTR* argv) {
         StartWorker(argc, argv);

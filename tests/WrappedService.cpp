@@ -23,7 +23,7 @@ std::string Wrapped(const std::string& service, const std::string& launch) {
 std::string HelperLaunch(const std::string& report, const std::string& arguments) {
     DeleteFileA(report.c_str());
     DeleteFileA((report + ".grand").c_str());
-    return WindowsPath(EnvironmentValue("CHILD_HELPER_EXE")) + " " + report + " " + arguments;
+    return ChildHelperPath() + " " + report + " " + arguments;
 }
 
 std::map<std::string, std::string> ReadReport(const std::string& path, DWORD timeoutMs) {

@@ -3,6 +3,8 @@
 
 #include "../service/Service.h"
 
+#include <wtsapi32.h>
+
 std::string CommandLine;
 std::string WorkingDirectory;
 std::string LaunchCommand;
@@ -29,10 +31,45 @@ bool RunsInSessionZero() {
     return ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0;
 }
 
+// A disconnected session's WinSta0 stays visible too, and nobody sees it: a task that runs only
+// when its user is logged on goes on running there after the user disconnects.
+bool SessionIsActive() {
+    const auto query = SystemFunction<decltype(&WTSQuerySessionInformationA)>(
+        "wtsapi32.dll", "WTSQuerySessionInformationA");
+    const auto release = SystemFunction<decltype(&WTSFreeMemory)>("wtsapi32.dll", "WTSFreeMemory");
+    LPSTR buffer = nullptr;
+    DWORD size = 0;
+    // Windows tells the state of every session. Where nothing can (Wine 8 answers 126, having one
+    // session, the user's), the box is shown as before.
+    if (query == nullptr || release == nullptr ||
+        !query(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, WTSConnectState, &buffer, &size)) {
+        return true;
+    }
+    const bool active = size >= sizeof(WTS_CONNECTSTATE_CLASS) &&
+                        *reinterpret_cast<const WTS_CONNECTSTATE_CLASS*>(buffer) == WTSActive;
+    release(buffer);
+    return active;
+}
+
+// -install and -reinstall refuse what the service would refuse to run: the stored path would name
+// a wrapper that an ordinary user could replace, or the launch command a program they could. A
+// program that does not exist yet is the administrator's to put in place.
+DWORD CheckInstalledFiles(const std::string& launchCommand) {
+    const std::string wrapper = Parameter(0);
+    const DWORD wrapperRights = CheckProgramProtection(wrapper);
+    if (wrapperRights != NO_ERROR) {
+        return wrapperRights;
+    }
+    TChildLaunch launch;
+    const DWORD launchRights =
+        PrepareChildLaunch(CompleteCommandLine(launchCommand, ExtractDirectory(wrapper)), launch);
+    return launchRights == ERROR_FILE_NOT_FOUND ? NO_ERROR : launchRights;
+}
+
 } // namespace
 
 void ShowUsage() {
-    if (RunsInSessionZero() || !WindowStationIsVisible()) {
+    if (RunsInSessionZero() || !WindowStationIsVisible() || !SessionIsActive()) {
         return;
     }
     const std::string text = Parameter(0) + " -(install|reinstall|uninstall) -name:\"service name\""
@@ -72,19 +109,25 @@ DWORD RunEntry() {
         ShowUsage();
         return ERROR_INVALID_PARAMETER;
     }
+    const bool reinstall = FindSwitch("reinstall");
+    if (!reinstall && !FindSwitch("install")) {
+        // No switch, or a mistyped one (-instal): nothing was done, and a script must not take
+        // that for an installation.
+        return ERROR_INVALID_PARAMETER;
+    }
+    // Checked before anything is removed: a refused reinstall keeps the old entry.
+    const DWORD unprotected = CheckInstalledFiles(LaunchCommand);
+    if (unprotected != NO_ERROR) {
+        return unprotected;
+    }
     const std::string binaryPath =
         ComposeServiceCommandLine(Parameter(0), ServiceName, LaunchCommand);
-    if (FindSwitch("reinstall")) {
+    if (reinstall) {
         const DWORD removal = RemoveService();
         const DWORD installation = InstallServiceAfterRemoval(true, binaryPath, "", "");
         // A failed removal explains a failed installation, unless there was nothing to remove.
         const bool removalExplains = removal != NO_ERROR && removal != ERROR_SERVICE_DOES_NOT_EXIST;
         return installation != NO_ERROR && removalExplains ? removal : installation;
     }
-    if (FindSwitch("install")) {
-        return InstallService(true, binaryPath, "", "");
-    }
-    // No switch, or a mistyped one (-instal): nothing was done, and a script must not take
-    // that for an installation.
-    return ERROR_INVALID_PARAMETER;
+    return InstallService(true, binaryPath, "", "");
 }

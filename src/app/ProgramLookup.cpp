@@ -1,4 +1,4 @@
-// Which program a service's command line names, and that program quoted for CreateProcessA.
+// Which file a service's command line names, and how CreateProcessA is to start exactly that file.
 #include "VornicService.h"
 
 #include <vector>
@@ -8,11 +8,6 @@ namespace {
 // Where CreateProcessA itself ends a program name it tries: space and tab, nothing else.
 bool IsBlank(const char* position) {
     return *position == ' ' || *position == '\t';
-}
-
-bool IsExistingFile(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 // The extension of the path's last element, with its dot; empty when it has none. Stepping by
@@ -30,64 +25,74 @@ std::string LastElementExtension(const std::string& path) {
     return dot != nullptr ? std::string(dot) : std::string();
 }
 
-// The extensions that CreateProcessA starts: programs, and batch files through cmd.exe.
-bool IsProgramExtension(std::string extension) {
-    for (char& c : extension) {
+std::string Lowercase(std::string text) {
+    for (char& c : text) {
         if (c >= 'A' && c <= 'Z') {
             c = static_cast<char>(c - 'A' + 'a');
         }
     }
-    return extension == ".exe" || extension == ".com" || extension == ".bat" || extension == ".cmd";
+    return text;
+}
+
+bool IsBatchExtension(const std::string& extension) {
+    return Lowercase(extension) == ".bat" || Lowercase(extension) == ".cmd";
+}
+
+// The extensions that CreateProcessA starts: programs, and batch files through cmd.exe.
+bool IsProgramExtension(const std::string& extension) {
+    return Lowercase(extension) == ".exe" || Lowercase(extension) == ".com" ||
+           IsBatchExtension(extension);
 }
 
 // Where a launch command's arguments begin: an option (-x, /x), a drive (D:...) or a network
-// path (\\server). A file name holds no ':' and no "\\", so these words are never part of one.
+// path (\\server).
 bool StartsArguments(const char* word) {
     const char letter = static_cast<char>(*word | 0x20);
     const bool drive = letter >= 'a' && letter <= 'z' && word[1] == ':';
     return *word == '-' || *word == '/' || drive || (word[0] == '\\' && word[1] == '\\');
 }
 
-// A word of the command line: where it ends, and whether it starts the arguments or holds a
-// path separator. Stepping by characters: a double-byte character's second byte can be 0x5C.
-struct TWord {
-    std::string::size_type End;
-    bool StartsArguments;
-    bool HoldsSeparator;
-};
-
-// The words end before a run of blanks, or at the end of the line. Windows drops trailing
-// blanks from a file name, so a name ending inside the run would name the same file again.
-std::vector<TWord> Words(const std::string& commandLine) {
-    std::vector<TWord> words;
-    const char* line = commandLine.c_str();
-    for (const char* position = line; *position != '\0';) {
-        if (IsBlank(position)) {
-            position = NextCharacter(position);
-            continue;
+// The absolute form of a name, with "." and ".." resolved and trailing blanks and dots dropped, as
+// Windows opens it; empty when it has none.
+std::string FullPathName(const std::string& name) {
+    std::vector<char> buffer(MAX_PATH + 1);
+    for (;;) {
+        const DWORD length = GetFullPathNameA(name.c_str(), static_cast<DWORD>(buffer.size()),
+                                              buffer.data(), nullptr);
+        if (length < buffer.size()) {
+            return std::string(buffer.data(), length);
         }
-        TWord word{0, StartsArguments(position), false};
-        for (; *position != '\0' && !IsBlank(position); position = NextCharacter(position)) {
-            word.HoldsSeparator = word.HoldsSeparator || *position == '\\' || *position == '/';
-        }
-        word.End = static_cast<std::string::size_type>(position - line);
-        words.push_back(word);
+        buffer.resize(length + 1);
     }
-    return words;
 }
 
-// The file CreateProcessA tries for a beginning of the line: as written when its last element
-// has an extension, whatever it is, otherwise with ".exe" added.
-std::string TriedName(const std::string& beginning) {
-    return LastElementExtension(beginning).empty() ? beginning + ".exe" : beginning;
+DWORD Attributes(const std::string& path) {
+    return path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path.c_str());
 }
 
-// The child's line when the beginning up to end names the program.
-std::string WithProgram(const std::string& commandLine, const std::string& program,
-                        std::string::size_type end) {
-    const std::string quoted = QuoteProgramPath(program);
+bool IsDirectory(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// The launch when the name written as the line's beginning up to end is the file.
+void Launch(const std::string& commandLine, const std::string& name, std::string::size_type end,
+            TChildLaunch& launch) {
+    launch.Program = FullPathName(name);
+    const std::string arguments = commandLine.substr(end);
+    // Windows documents one way to run a batch file: cmd.exe /c. With /s cmd.exe drops the outer
+    // quotes and nothing more, and the inner ones keep it from reading & | < > ^ ( ) or a blank in
+    // the path as anything but the name; /v:off keeps ! as it is, whatever the registry says.
+    // The file that was checked is the one that runs.
+    if (IsBatchExtension(LastElementExtension(launch.Program))) {
+        launch.Application = SystemFile("cmd.exe");
+        launch.Line = QuoteProgramPath(launch.Application) + " /v:off /s /c \"\"" + launch.Program +
+                      "\"" + arguments + "\"";
+        return;
+    }
+    launch.Application = launch.Program;
+    const std::string quoted = QuoteProgramPath(name);
     // Without a blank it is the first name CreateProcessA tries: the line stays as written.
-    return quoted == program ? commandLine : quoted + commandLine.substr(end);
+    launch.Line = quoted == name ? commandLine : quoted + arguments;
 }
 
 } // namespace
@@ -97,47 +102,75 @@ std::string QuoteProgramPath(const std::string& path) {
     return path.find_first_of(" \t") == std::string::npos ? path : "\"" + path + "\"";
 }
 
-DWORD QuoteWrappedProgram(const std::string& commandLine, std::string& childLine) {
-    childLine = commandLine;
-    const std::vector<TWord> words = Words(commandLine);
+DWORD ResolveWrappedProgram(const std::string& commandLine, TChildLaunch& launch) {
+    launch = TChildLaunch{};
+    const char* line = commandLine.c_str();
+    const auto offset = [line](const char* position) {
+        return static_cast<std::string::size_type>(position - line);
+    };
     // Written with its extension, the program ends there, and no other name is looked at: a
     // longer one can be planted beside it ("server.exe -port 80"), a shorter one along its path
     // (C:\Program.exe), and either would run in place of a program that is missing.
-    for (std::size_t i = 0; i < words.size() && (i == 0 || !words[i].StartsArguments); ++i) {
-        const std::string beginning = commandLine.substr(0, words[i].End);
-        if (IsProgramExtension(LastElementExtension(beginning))) {
-            if (!IsExistingFile(beginning)) {
-                return ERROR_FILE_NOT_FOUND;
-            }
-            childLine = WithProgram(commandLine, beginning, words[i].End);
-            return NO_ERROR;
-        }
-    }
-    // Otherwise every name that CreateProcessA would try is looked at. One that a later word
-    // continues as a path (C:\Program before Files\App\app) lies in a folder along the program's
-    // path, where anyone may have planted it: it never runs. The others can only be created where
-    // the program itself lies: the one that exists is the program; two are ambiguous.
-    std::size_t pathEnd = 0;
-    for (std::size_t i = 1; i < words.size(); ++i) {
-        if (words[i].HoldsSeparator && !words[i].StartsArguments) {
-            pathEnd = i;
-        }
-    }
-    std::string program;
-    std::string::size_type programEnd = 0;
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        const std::string name = TriedName(commandLine.substr(0, words[i].End));
-        if (!IsExistingFile(name)) {
+    bool first = true;
+    for (const char* position = line; *position != '\0';) {
+        if (IsBlank(position)) {
+            position = NextCharacter(position);
             continue;
         }
-        if (i < pathEnd || !program.empty()) {
-            return ERROR_BAD_PATHNAME;
+        if (!first && StartsArguments(position)) {
+            break;
         }
-        program = name;
-        programEnd = words[i].End;
+        first = false;
+        while (*position != '\0' && !IsBlank(position)) {
+            position = NextCharacter(position);
+        }
+        const std::string beginning = commandLine.substr(0, offset(position));
+        if (IsProgramExtension(LastElementExtension(beginning))) {
+            const DWORD attributes = Attributes(FullPathName(beginning));
+            if (attributes == INVALID_FILE_ATTRIBUTES || IsDirectory(attributes)) {
+                return ERROR_FILE_NOT_FOUND;
+            }
+            Launch(commandLine, beginning, offset(position), launch);
+            // cmd.exe puts a variable's value in place of %name% even inside quotes: the batch
+            // file would not be the file that runs.
+            const bool batch = launch.Application != launch.Program;
+            return batch && launch.Program.find('%') != std::string::npos ? ERROR_BAD_PATHNAME
+                                                                          : NO_ERROR;
+        }
     }
-    if (!program.empty()) {
-        childLine = WithProgram(commandLine, program, programEnd);
+    // Otherwise the names CreateProcessA itself would try for an unquoted line, in its order: each
+    // beginning that ends before a blank, also one ending inside a run of blanks ("My " names
+    // "My .exe"), then the whole line; each as written, then with ".exe" when its last element has
+    // no extension. The first that exists is the one Windows would take: a folder there ends that
+    // beginning, a file is the program. Whether an ordinary user could have put it there is for
+    // the rights to tell (CheckProgramProtection).
+    for (const char* position = line;; position = NextCharacter(position)) {
+        if (*position != '\0' && !IsBlank(position)) {
+            continue;
+        }
+        const std::string beginning = commandLine.substr(0, offset(position));
+        std::vector<std::string> names{beginning};
+        if (LastElementExtension(beginning).empty()) {
+            names.push_back(beginning + ".exe");
+        }
+        for (const std::string& name : names) {
+            const DWORD attributes = Attributes(FullPathName(name));
+            if (attributes == INVALID_FILE_ATTRIBUTES) {
+                continue;
+            }
+            if (IsDirectory(attributes)) {
+                break;
+            }
+            Launch(commandLine, name, offset(position), launch);
+            return NO_ERROR;
+        }
+        if (*position == '\0') {
+            return ERROR_FILE_NOT_FOUND;
+        }
     }
-    return NO_ERROR;
+}
+
+DWORD PrepareChildLaunch(const std::string& commandLine, TChildLaunch& launch) {
+    const DWORD lookup = ResolveWrappedProgram(commandLine, launch);
+    return lookup != NO_ERROR ? lookup : CheckProgramProtection(launch.Program);
 }

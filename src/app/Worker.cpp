@@ -115,8 +115,8 @@ std::vector<char> JobAttributeList(const HANDLE& job) {
     return attributes;
 }
 
-// Runs and watches the child; returns the lookup's or CreateProcessA's error when the child
-// cannot start.
+// Runs and watches the child; returns the lookup's, the rights' or CreateProcessA's error when
+// the child cannot start.
 DWORD TExecuteThread::Execute() {
     SECURITY_ATTRIBUTES security{};
     security.nLength = sizeof(security);
@@ -125,12 +125,12 @@ DWORD TExecuteThread::Execute() {
     startup.StartupInfo.cb = sizeof(startup.StartupInfo);
     startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW;
     startup.StartupInfo.wShowWindow = SW_HIDE;
-    std::string childLine;
-    const DWORD lookup = QuoteWrappedProgram(CommandLine, childLine);
-    if (lookup != NO_ERROR) {
-        return lookup;
+    TChildLaunch launch;
+    const DWORD refusal = PrepareChildLaunch(CommandLine, launch);
+    if (refusal != NO_ERROR) {
+        return refusal;
     }
-    std::vector<char> line(childLine.begin(), childLine.end());
+    std::vector<char> line(launch.Line.begin(), launch.Line.end());
     line.push_back('\0');
     // A stop that began while the thread started, whether or not it has reached this worker yet:
     // no child at all.
@@ -138,8 +138,10 @@ DWORD TExecuteThread::Execute() {
         return NO_ERROR;
     }
     const auto create = [&](DWORD flags, PROCESS_INFORMATION& child) {
-        return CreateProcessA(nullptr, line.data(), &security, &security, AllBitsTrue, flags,
-                              nullptr, WorkingDirectory.c_str(), &startup.StartupInfo, &child);
+        // Given the file that was checked, Windows searches for no other.
+        return CreateProcessA(launch.Application.c_str(), line.data(), &security, &security,
+                              AllBitsTrue, flags, nullptr, WorkingDirectory.c_str(),
+                              &startup.StartupInfo, &child);
     };
     HANDLE job = CreateWrapperJob();
     // Made in the job, the child cannot outlive a wrapper that is ended while CreateProcessA
