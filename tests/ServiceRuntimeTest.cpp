@@ -12,6 +12,8 @@
 namespace {
 
 const DWORD Generous = 15000;
+// Seconds, not the milliseconds a stop takes: short of the worker's 5 s wait for a child.
+const ULONGLONG PromptStopMs = 4000;
 
 } // namespace
 
@@ -36,10 +38,13 @@ TEST(ServiceRuntime, StopTerminatesTheChildButNotItsChildren) {
         ASSERT_TRUE(child.Started()) << c.Name;
         ASSERT_TRUE(grandchild.Started()) << c.Name;
 
+        const ULONGLONG stopStart = GetTickCount64();
         SendControl(entry.Name(), SERVICE_CONTROL_STOP);
         const SERVICE_STATUS_PROCESS stopped =
             WaitForState(entry.Name(), SERVICE_STOPPED, Generous);
         EXPECT_EQ(stopped.dwCurrentState, SERVICE_STOPPED) << c.Name;
+        // Promptly: a child left to the job's close would end only after the worker's 5 s wait.
+        EXPECT_LT(GetTickCount64() - stopStart, PromptStopMs) << c.Name;
         // STOPPED means the child is gone: a restart must not find it holding its files or ports.
         EXPECT_FALSE(child.Runs()) << c.Name;
         EXPECT_EQ(stopped.dwWin32ExitCode, 0u) << c.Name;
