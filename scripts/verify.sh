@@ -21,9 +21,13 @@ faults=(
     "running-stored|-DRUNNING_STORE|running_not_after_stop_pending"
     "no-handler-wait|-DNO_HANDLER_WAIT|handler_returned"
     "worker-without-exchange|-DWORKER_NO_EXCHANGE|worker_destroyed_once"
+    "start-after-stop|-DSTART_WITHOUT_STOP_TEST -DSTOP_CONTROLS=1 -DINTERROGATES=0|worker_destroyed_once"
+    "process-end-unclaimed|-DPROCESS_END_UNCLAIMED|stop_ends_stopped_with_0"
+    "state-after-registration|-DOLD_REGISTRATION -DSTOP_CONTROLS=0|no_report_of_state_0"
+    "job-list-trusted|-DPRE_WIN10 -DTRUST_JOB_LIST|no_child_left"
 )
 limits=(
-    "pre-windows-10|-DPRE_WIN10|no_child_left"
+    "pre-windows-10|-DPRE_WIN10|no_suspended_child_left"
     "no-sleep|-DNO_SLEEP_ASSUMPTION|controls_answered"
 )
 # No cycle at all: every run ends where NoWaitForEver judges it. Bounded to one stop control,

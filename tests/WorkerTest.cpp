@@ -189,15 +189,17 @@ TEST(Worker, ThreadThatCannotBeCreatedStopsTheServiceAtOnce) {
 }
 
 TEST(StopDuringTheStart, StartsNoChildOnceItBeganAndWinsOverAChildThatFails) {
-    // No child once the stop began before the worker's thread ran. A child that ends with 3 as the
-    // stop is taken does not end the wrapper with 3 (this process would end): the service manager
-    // was told the service is stopping. A child is made in the job, not assigned to it after.
+    // No child once the stop began before the worker was made; at most one, made before STOPPED,
+    // when it began as the worker's thread started (the watch then ends it). A child that ends with
+    // 3 as the stop is taken does not end the wrapper with 3 (this process would end): the service
+    // manager was told the service is stopping. A child is made in the job, not assigned to it
+    // after.
     const struct {
         TStopPoint Point;
         const char* ExitCode;
-        int Created;
+        int MostCreated;
     } cases[] = {{TStopPoint::InStartHook, "0", 0},
-                 {TStopPoint::BeforeResume, "0", 0},
+                 {TStopPoint::BeforeResume, "0", 1},
                  {TStopPoint::InWatch, "3", 1}};
     SwapImport("kernel32.dll", "ResumeThread", RealResumeThread, &StoppingResumeThread);
     SwapImport("kernel32.dll", "CreateProcessA", RealCreateProcess, &RecordingCreateProcess);
@@ -226,7 +228,7 @@ TEST(StopDuringTheStart, StartsNoChildOnceItBeganAndWinsOverAChildThatFails) {
         EXPECT_TRUE(!states.empty() && states.back() == SERVICE_STOPPED &&
                     reports.back().dwWin32ExitCode == 0)
             << point;
-        EXPECT_EQ(Created, c.Created) << point;
+        EXPECT_LE(Created, c.MostCreated) << point;
         EXPECT_EQ(CreatedInJob, Created) << point;
         EXPECT_EQ(CreatedAfterStopped, 0) << point;
     }

@@ -132,9 +132,9 @@ DWORD TExecuteThread::Execute() {
     }
     std::vector<char> line(childLine.begin(), childLine.end());
     line.push_back('\0');
-    // A stop that began while the thread started, whether or not it has reached this worker yet:
-    // no child at all.
-    if (StopRequested || StopHasBegun()) {
+    // A stop that took this worker while its thread started: no child. One that began before the
+    // worker was made found none, and StartWorker then made none.
+    if (StopRequested) {
         return NO_ERROR;
     }
     const auto create = [&](DWORD flags, PROCESS_INFORMATION& child) {
