@@ -1,8 +1,8 @@
 /*
  * The service's start and stop protocol, as src/service/ServiceRuntime.cpp and
  * src/app/Worker.cpp run it, for SPIN to check in every interleaving. One step per read, write
- * or exchange of a shared value, named as in the code; README.md beside this file maps each step
- * to its line, and says what is assumed.
+ * or exchange of a shared value, named as in the code; StopProtocol.map beside this file ties each
+ * step to the code (scripts/check-tie.pl), and README.md says what is assumed.
  *
  * Switches (spin -D...) put back an earlier protocol or a known fault, or take a road with a
  * known window; scripts/verify.sh names them. Bounds: STOP_CONTROLS, INTERROGATES.
