@@ -21,14 +21,30 @@ faults=(
     "running-stored|-DRUNNING_STORE|running_not_after_stop_pending"
     "no-handler-wait|-DNO_HANDLER_WAIT|handler_returned"
     "worker-without-exchange|-DWORKER_NO_EXCHANGE|worker_destroyed_once"
+    "start-after-stop|-DSTART_WITHOUT_STOP_TEST -DSTOP_CONTROLS=1 -DINTERROGATES=0|worker_destroyed_once"
+    "process-end-unclaimed|-DPROCESS_END_UNCLAIMED|stop_ends_stopped_with_0"
+    "state-after-registration|-DOLD_REGISTRATION -DSTOP_CONTROLS=0|no_report_of_state_0"
+    "job-list-trusted|-DPRE_WIN10 -DTRUST_JOB_LIST|no_child_left"
 )
 limits=(
-    "pre-windows-10|-DPRE_WIN10|no_child_left"
+    "pre-windows-10|-DPRE_WIN10|no_suspended_child_left"
     "no-sleep|-DNO_SLEEP_ASSUMPTION|controls_answered"
 )
 # No cycle at all: every run ends where NoWaitForEver judges it. Bounded to one stop control,
 # at which every loop of the model still runs, to stay within CI's time.
 cycles="-DSTOP_CONTROLS=1 -DINTERROGATES=0"
+# Code edits that the tie must catch, each made with perl in a copy of src/: name|file|edit
+# shellcheck disable=SC2016 # $1 is perl's
+edits=(
+    'exchange-split|src/app/Worker.cpp|s/Worker\.exchange\(nullptr\);/Worker;\n    Worker = nullptr;/'
+    'execute-done-first|src/app/Worker.cpp|s/(\n *TExecuteThread\* expected = self;)(.*?)(\n *self->ExecuteDone = true;)/$3$1$2/s'
+    'stopped-before-stop-hook|src/service/ServiceRuntime.cpp|s/(\n *OnServiceStop\(\);)(\n *CurrentState = SERVICE_STOPPED;\n *ReportServiceStatus\(\);)/$2$1/'
+    'stop-worker-unlocked|src/app/Worker.cpp|s/(void StopWorker\(\) \{)\n *AcquireSRWLockExclusive\(&WorkerLock\);(.*?)\n *ReleaseSRWLockExclusive\(&WorkerLock\);/$1$2/s'
+    'process-end-unclaimed|src/service/ServiceRuntime.cpp|s/ &&\s*\(state & ProcessEnding\) == 0//'
+)
+# And one that it must let pass: a line that names no shared value moved, a comment that names one.
+# shellcheck disable=SC2016
+harmless='src/app/Worker.cpp|s/(\n *const auto result = .*?;)(\n *TExecuteThread\* expected = self;)/$2\n    \/\/ Worker, in a comment$1/'
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -68,6 +84,41 @@ check() {
     )
 }
 
+# tie NAME FILE EDIT: the tie on a copy of src/ with the edit made; "caught", "passed" or "stale"
+# (the edit no longer applies) to $work/tie-NAME/result, what the tie said to $work/tie-NAME/out.
+tie() {
+    local dir=$work/tie-$1
+    mkdir -p "$dir"
+    cp -r "$root/src" "$dir/"
+    perl -0pi -e "$3" "$dir/$2"
+    if cmp -s "$root/$2" "$dir/$2"; then
+        echo stale
+    elif "$root/scripts/check-tie.pl" "$dir" >"$dir/out"; then
+        echo passed
+    else
+        echo caught
+    fi >"$dir/result"
+}
+
+# The tie of the code as it is, then each edit; fails when any is not as it must be.
+check_tie() {
+    local status=0 started entry name file edit result wanted
+    started=$(date +%s%N)
+    "$root/scripts/check-tie.pl" || status=1
+    for entry in "${edits[@]}" "harmless|$harmless"; do
+        IFS='|' read -r name file edit <<<"$entry"
+        tie "$name" "$file" "$edit"
+        result=$(cat "$work/tie-$name/result")
+        wanted=caught
+        [ "$name" = harmless ] && wanted=passed
+        echo "tie, edit $name: $result ($(head -n 1 "$work/tie-$name/out" 2>/dev/null))"
+        [ "$result" = "$wanted" ] || status=1
+    done
+    echo "tie: $((($(date +%s%N) - started) / 1000000)) ms"
+    [ $status = 0 ] || echo "verify: the code has left the model, or the tie no longer catches an edit" >&2
+    return $status
+}
+
 # The trail, replayed: what each thread did, then every step.
 show_trail() {
     local dir=$work/$1 switches=$2
@@ -101,18 +152,24 @@ run_one() {
 }
 
 case "${1:-}" in
+--tie)
+    check_tie
+    exit
+    ;;
 --fault | --limit)
-    run_one "${1#--}" "${2:?"usage: $0 [--fault NAME | --limit NAME]"}"
+    run_one "${1#--}" "${2:?"usage: $0 [--tie | --fault NAME | --limit NAME]"}"
     exit
     ;;
 "") ;;
 *)
-    echo "usage: $0 [--fault NAME | --limit NAME]" >&2
+    echo "usage: $0 [--tie | --fault NAME | --limit NAME]" >&2
     exit 2
     ;;
 esac
 
 start=$SECONDS
+status=0
+check_tie || status=1
 # The protocol as it is and the cycle check, beside the faults: two cores.
 {
     check protocol ""
@@ -124,7 +181,6 @@ for entry in "${faults[@]}" "${limits[@]}"; do
 done
 wait
 
-status=0
 echo "protocol as it is: $(cat "$work/protocol/summary"), $(cat "$work/protocol/result")"
 if [ "$(cat "$work/protocol/result")" != clean ]; then
     show_trail protocol ""

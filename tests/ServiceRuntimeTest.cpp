@@ -12,6 +12,8 @@
 namespace {
 
 const DWORD Generous = 15000;
+// Seconds, not the milliseconds a stop takes: short of the worker's 5 s wait for a child.
+const ULONGLONG PromptStopMs = 4000;
 
 } // namespace
 
@@ -36,10 +38,13 @@ TEST(ServiceRuntime, StopTerminatesTheChildButNotItsChildren) {
         ASSERT_TRUE(child.Started()) << c.Name;
         ASSERT_TRUE(grandchild.Started()) << c.Name;
 
+        const ULONGLONG stopStart = GetTickCount64();
         SendControl(entry.Name(), SERVICE_CONTROL_STOP);
         const SERVICE_STATUS_PROCESS stopped =
             WaitForState(entry.Name(), SERVICE_STOPPED, Generous);
         EXPECT_EQ(stopped.dwCurrentState, SERVICE_STOPPED) << c.Name;
+        // Promptly: a child left to the job's close would end only after the worker's 5 s wait.
+        EXPECT_LT(GetTickCount64() - stopStart, PromptStopMs) << c.Name;
         // STOPPED means the child is gone: a restart must not find it holding its files or ports.
         EXPECT_FALSE(child.Runs()) << c.Name;
         EXPECT_EQ(stopped.dwWin32ExitCode, 0u) << c.Name;
@@ -50,19 +55,25 @@ TEST(ServiceRuntime, StopTerminatesTheChildButNotItsChildren) {
 
 TEST(ServiceRuntime, WrapperEndedFromOutsideTakesItsChildButNotItsGrandchild) {
     // As taskkill /f or a crash would end it. Wine then keeps the entry RUNNING with the dead
-    // process, as after a child's non-zero exit below: a fresh name.
-    const std::string name = "VornicKilled" + std::to_string(GetTickCount64());
-    TServiceEntry entry(name, Wrapped(name, HelperLaunch(TempPath("killed.report"), "grandchild")));
-    TWrapperProcess wrapper(name);
-    ASSERT_TRUE(wrapper.Started);
-    const TProcess child(StartedBy(GetProcessId(wrapper.Handle)));
-    const TProcess grandchild(StartedBy(child.Id()));
-    ASSERT_TRUE(child.Started());
-    ASSERT_TRUE(grandchild.Started());
-    ASSERT_TRUE(TerminateProcess(wrapper.Handle, 1));
-    // Otherwise the next start would run a second copy beside it, as LocalSystem.
-    EXPECT_TRUE(Gone(child));
-    EXPECT_TRUE(grandchild.Runs());
+    // process, as after a child's non-zero exit below: a fresh name. A batch file named as the
+    // program, which Wine starts through cmd.exe without the job list.
+    const std::string launches[] = {
+        HelperLaunch(TempPath("killed.report"), "grandchild"),
+        WriteBatch("killed.bat", "@" + Ping + " -n 100000 127.0.0.1\r\n")};
+    for (const std::string& launch : launches) {
+        const std::string name = "VornicKilled" + std::to_string(GetTickCount64());
+        TServiceEntry entry(name, Wrapped(name, launch));
+        TWrapperProcess wrapper(name);
+        ASSERT_TRUE(wrapper.Started) << launch;
+        const TProcess child(StartedBy(GetProcessId(wrapper.Handle)));
+        const TProcess grandchild(StartedBy(child.Id()));
+        ASSERT_TRUE(child.Started()) << launch;
+        ASSERT_TRUE(grandchild.Started()) << launch;
+        ASSERT_TRUE(TerminateProcess(wrapper.Handle, 1));
+        // Otherwise the next start would run a second copy beside it, as LocalSystem.
+        EXPECT_TRUE(Gone(child)) << launch;
+        EXPECT_TRUE(grandchild.Runs()) << launch;
+    }
 }
 
 TEST(ServiceRuntime, ChildEndingWithZeroStopsTheService) {

@@ -1,8 +1,8 @@
 /*
  * The service's start and stop protocol, as src/service/ServiceRuntime.cpp and
  * src/app/Worker.cpp run it, for SPIN to check in every interleaving. One step per read, write
- * or exchange of a shared value, named as in the code; README.md beside this file maps each step
- * to its line, and says what is assumed.
+ * or exchange of a shared value, named as in the code; StopProtocol.map beside this file ties each
+ * step to the code (scripts/check-tie.pl), and README.md says what is assumed.
  *
  * Switches (spin -D...) put back an earlier protocol or a known fault, or take a road with a
  * known window; scripts/verify.sh names them. Bounds: STOP_CONTROLS, INTERROGATES.
@@ -33,6 +33,7 @@
 #define BY_ENTRY      1
 #define BY_CHILD_CODE 2
 #define BY_KILL       3
+#define BY_NO_HANDLER 4
 
 #ifndef STOP_CONTROLS
 #define STOP_CONTROLS 2
@@ -50,13 +51,18 @@
 #define CHECK(cond, name) if :: !(cond) -> printf("VIOLATED %e\n", name) :: else fi; assert(cond)
 #endif
 
+#ifdef PROCESS_END_UNCLAIMED
+#define StopMayBegin(state) ((state) != SERVICE_STOP_PENDING && (state) != SERVICE_STOPPED)
+#else
 #define StopMayBegin(state) \
     ((state) != SERVICE_STOP_PENDING && (state) != SERVICE_STOPPED && ((state) & ProcessEnding) == 0)
+#endif
 
 mtype = { stopped_last, running_not_after_stop_pending, worker_destroyed_once,
-          worker_not_used_after_destroy, no_wait_for_ever, no_child_left, no_child_at_stopped,
+          worker_not_used_after_destroy, no_wait_for_ever, no_child_left, no_suspended_child_left,
+          no_child_at_stopped,
           stop_ends_stopped_with_0, handler_returned, controls_answered,
-          status_handle_registered };
+          status_handle_registered, no_report_of_state_0 };
 
 /* ServiceRuntime.cpp */
 byte CurrentState;
@@ -114,7 +120,8 @@ inline ProcessEnd(code, road) {
         :: else
         fi;
         printf("the process ends with %d\n", code);
-        CHECK(child != SUSPENDED && child != ALIVE, no_child_left);
+        CHECK(child != ALIVE, no_child_left);
+        CHECK(child != SUSPENDED, no_suspended_child_left);
         if
         :: road != BY_KILL ->
             CHECK(!reportedStopPending || (reportedStopped && code == 0), stop_ends_stopped_with_0)
@@ -137,6 +144,7 @@ inline ProcessEnd(code, road) {
 inline SetServiceStatus(tid, state) {
     atomic {
         CHECK(StatusHandle, status_handle_registered);
+        CHECK(state != 0, no_report_of_state_0);
         CHECK(!(state == SERVICE_RUNNING && reportedStopPending), running_not_after_stop_pending);
         CHECK(!reportedStopped, stopped_last);
         CHECK(state != SERVICE_STOPPED || (child != SUSPENDED && child != ALIVE),
@@ -323,7 +331,11 @@ inline StartWorker(tid) {
     :: Worker == 0 ->
         state = CurrentState;   /* StopHasBegun */
         if
+#ifdef START_WITHOUT_STOP_TEST
+        :: true ->
+#else
         :: state != SERVICE_STOP_PENDING && state != SERVICE_STOPPED ->
+#endif
             NewWorker(tid);
             atomic { CHECK(workerAlive, worker_not_used_after_destroy); withoutThread = !ThreadCreated };
             if
@@ -357,45 +369,32 @@ inline Execute() {
     :: requested -> printf("3: StopRequested: no child\n"); goto executed
     :: else
     fi;
-    state = CurrentState;   /* StopHasBegun */
-    if
-    :: state == SERVICE_STOP_PENDING || state == SERVICE_STOPPED ->
-        printf("3: the stop has begun: no child\n");
-        goto executed
-    :: else
-    fi;
 #endif
 #ifdef NO_JOB
     job = 0;
 #else
     job = 1;   /* CreateWrapperJob */
 #endif
+    /* CreateProcessA with the job in its attribute list; with PRE_WIN10 (or a batch file that
+       Wine starts through cmd.exe) the child is made outside the job. */
+    atomic {
+        if
+        :: launchError = 1; printf("3: CreateProcessA fails\n")
 #ifdef PRE_WIN10
-    /* CreateProcessA, then AssignProcessToJobObject */
-    atomic {
-        if
-        :: launchError = 1; printf("3: CreateProcessA fails\n")
         :: child = SUSPENDED; printf("3: creates the child, suspended, outside the job\n")
-        fi
-    }
-    if
-    :: launchError -> goto executed
-    :: else
-    fi;
-    if
-    :: job -> childInJob = 1; printf("3: assigns the child to the job\n")
-    :: else
-    fi;
 #else
-    /* CreateProcessA with the job in its attribute list */
-    atomic {
-        if
-        :: launchError = 1; printf("3: CreateProcessA fails\n")
         :: child = SUSPENDED; childInJob = job; printf("3: creates the child, suspended, job %d\n", job)
+#endif
         fi
     }
     if
     :: launchError -> goto executed
+    :: else
+    fi;
+#ifndef TRUST_JOB_LIST
+    /* IsProcessInJob, and AssignProcessToJobObject when the child is not in the job */
+    if
+    :: job && !childInJob -> childInJob = 1; printf("3: assigns the child to the job\n")
     :: else
     fi;
 #endif
@@ -471,8 +470,17 @@ proctype ServiceMain() provided (!processEnded) {
     byte state;
     bit began, exitCode, wasReported, taken, done, withoutThread, running;
     StoppedReported = 0;
-    StatusHandle = 1;   /* RegisterServiceCtrlHandlerA */
+#ifndef OLD_REGISTRATION
     CurrentState = SERVICE_START_PENDING;
+#endif
+    /* RegisterServiceCtrlHandlerA; without a handle the process ends with the error */
+    if
+    :: ProcessEnd(5, BY_NO_HANDLER)
+    :: StatusHandle = 1
+    fi;
+#ifdef OLD_REGISTRATION
+    CurrentState = SERVICE_START_PENDING;
+#endif
     ReportServiceStatus(SERVICE_MAIN);
     StartWorker(SERVICE_MAIN);   /* OnServiceStart */
 #ifdef RUNNING_STORE
@@ -570,7 +578,7 @@ end:
         printf("manager: sends a stop\n")
     }
     :: atomic {
-        !processEnded && reported && !reportedStopped && !unanswered &&
+        !processEnded && StatusHandle && !reportedStopped && !unanswered &&
         interrogates < INTERROGATES ->
         interrogates++;
         unanswered = 1;

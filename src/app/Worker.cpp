@@ -132,9 +132,9 @@ DWORD TExecuteThread::Execute() {
     }
     std::vector<char> line(launch.Line.begin(), launch.Line.end());
     line.push_back('\0');
-    // A stop that began while the thread started, whether or not it has reached this worker yet:
-    // no child at all.
-    if (StopRequested || StopHasBegun()) {
+    // A stop that took this worker while its thread started: no child. One that began before the
+    // worker was made found none, and StartWorker then made none.
+    if (StopRequested) {
         return NO_ERROR;
     }
     const auto create = [&](DWORD flags, PROCESS_INFORMATION& child) {
@@ -147,25 +147,28 @@ DWORD TExecuteThread::Execute() {
     // Made in the job, the child cannot outlive a wrapper that is ended while CreateProcessA
     // runs. Where that cannot be (before Windows 10) it joins the job after, still suspended.
     PROCESS_INFORMATION child{};
-    bool inJob = false;
+    bool created = false;
     std::vector<char> attributes = JobAttributeList(job);
     if (!attributes.empty()) {
         startup.StartupInfo.cb = sizeof(startup);
         startup.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
-        inJob = create(CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, child) != FALSE;
+        created = create(CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, child) != FALSE;
         DeleteProcThreadAttributeList(startup.lpAttributeList);
         startup.StartupInfo.cb = sizeof(startup.StartupInfo);
     }
-    if (!inJob && !create(CREATE_SUSPENDED, child)) {
+    if (!created && !create(CREATE_SUSPENDED, child)) {
         const DWORD error = GetLastError();
         if (job != nullptr) {
             CloseHandle(job);
         }
         return error;
     }
-    // Before Windows 8 a process that is already in a job cannot join another: it then runs
-    // without one.
-    if (!inJob && job != nullptr && !AssignProcessToJobObject(job, child.hProcess)) {
+    // A call that succeeds need not have used the list: Wine starts a batch file through cmd.exe
+    // without it. Before Windows 8 a process that is already in a job cannot join another: it
+    // then runs without one.
+    BOOL inJob = FALSE;
+    if (job != nullptr && IsProcessInJob(child.hProcess, job, &inJob) && !inJob &&
+        !AssignProcessToJobObject(job, child.hProcess)) {
         CloseHandle(job);
         job = nullptr;
     }

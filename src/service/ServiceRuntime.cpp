@@ -118,8 +118,16 @@ void WaitForHandlersToReturn() {
 
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv) {
     StoppedReported = false;
-    StatusHandle = RegisterServiceCtrlHandlerA(ServiceName.c_str(), ServiceControlHandler);
+    // Stored first: an interrogate may come as soon as the handler is registered.
     CurrentState = SERVICE_START_PENDING;
+    const SERVICE_STATUS_HANDLE handle =
+        RegisterServiceCtrlHandlerA(ServiceName.c_str(), ServiceControlHandler);
+    // Without the handle no report and no stop reaches the service manager: a child started now
+    // could never be stopped.
+    if (handle == nullptr) {
+        ExitProcess(GetLastError());
+    }
+    StatusHandle = handle;
     ReportServiceStatus();
     OnServiceStart(argc, argv);
     // A child that could not start, or ended at once, may have stopped the service already.
