@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <aclapi.h>
+#include <sddl.h>
 #include <tlhelp32.h>
 
-#include <map>
+#include <set>
 #include <vector>
 
 std::string EnvironmentValue(const char* name) {
@@ -32,14 +32,12 @@ std::string InstalledProgram(const char* variable) {
     const std::string folder = "C:\\Program Files\\Vornic Tests";
     const std::string installed = folder + built.substr(built.rfind('\\'));
     // Once per test process: a service of an earlier test may still hold the copy for a moment.
-    static std::map<std::string, bool> copied;
-    if (!copied[installed]) {
+    static std::set<std::string> copied;
+    if (copied.insert(installed).second) {
         CreateDirectoryA(folder.c_str(), nullptr);
-        for (int attempt = 0; attempt < 100 && !CopyFileA(built.c_str(), installed.c_str(), FALSE);
-             ++attempt) {
+        for (int i = 0; i < 100 && !CopyFileA(built.c_str(), installed.c_str(), FALSE); ++i) {
             Sleep(50);
         }
-        copied[installed] = true;
     }
     return installed;
 }
@@ -53,17 +51,11 @@ std::string ChildHelperPath() {
 }
 
 bool LetEveryoneChange(const std::string& path) {
-    EXPLICIT_ACCESS_A everyone{};
-    BuildExplicitAccessWithNameA(&everyone, const_cast<char*>("EVERYONE"), GENERIC_ALL,
-                                 GRANT_ACCESS, SUB_CONTAINERS_AND_OBJECTS_INHERIT);
-    PACL acl = nullptr;
-    if (SetEntriesInAclA(1, &everyone, nullptr, &acl) != ERROR_SUCCESS) {
-        return false;
-    }
-    const bool set = SetNamedSecurityInfoA(const_cast<char*>(path.c_str()), SE_FILE_OBJECT,
-                                           DACL_SECURITY_INFORMATION, nullptr, nullptr, acl,
-                                           nullptr) == ERROR_SUCCESS;
-    LocalFree(acl);
+    PSECURITY_DESCRIPTOR everyone = nullptr;
+    const bool set = ConvertStringSecurityDescriptorToSecurityDescriptorA(
+                         "D:(A;OICI;FA;;;WD)", SDDL_REVISION_1, &everyone, nullptr) &&
+                     SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, everyone);
+    LocalFree(everyone);
     return set;
 }
 
