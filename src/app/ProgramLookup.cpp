@@ -75,8 +75,8 @@ bool IsDirectory(DWORD attributes) {
 }
 
 // The launch when the name written as the line's beginning up to end is the file.
-void Launch(const std::string& commandLine, const std::string& name, std::string::size_type end,
-            TChildLaunch& launch) {
+DWORD Launch(const std::string& commandLine, const std::string& name, std::string::size_type end,
+             TChildLaunch& launch) {
     launch.Program = FullPathName(name);
     const std::string arguments = commandLine.substr(end);
     // Windows documents one way to run a batch file: cmd.exe /c. With /s cmd.exe drops the outer
@@ -87,12 +87,15 @@ void Launch(const std::string& commandLine, const std::string& name, std::string
         launch.Application = SystemFile("cmd.exe");
         launch.Line = QuoteProgramPath(launch.Application) + " /v:off /s /c \"\"" + launch.Program +
                       "\"" + arguments + "\"";
-        return;
+        // cmd.exe puts a variable's value in place of %name% even inside quotes: the batch file
+        // would not be the file that runs.
+        return launch.Program.find('%') == std::string::npos ? NO_ERROR : ERROR_BAD_PATHNAME;
     }
     launch.Application = launch.Program;
     const std::string quoted = QuoteProgramPath(name);
     // Without a blank it is the first name CreateProcessA tries: the line stays as written.
     launch.Line = quoted == name ? commandLine : quoted + arguments;
+    return NO_ERROR;
 }
 
 } // namespace
@@ -130,12 +133,7 @@ DWORD ResolveWrappedProgram(const std::string& commandLine, TChildLaunch& launch
             if (attributes == INVALID_FILE_ATTRIBUTES || IsDirectory(attributes)) {
                 return ERROR_FILE_NOT_FOUND;
             }
-            Launch(commandLine, beginning, offset(position), launch);
-            // cmd.exe puts a variable's value in place of %name% even inside quotes: the batch
-            // file would not be the file that runs.
-            const bool batch = launch.Application != launch.Program;
-            return batch && launch.Program.find('%') != std::string::npos ? ERROR_BAD_PATHNAME
-                                                                          : NO_ERROR;
+            return Launch(commandLine, beginning, offset(position), launch);
         }
     }
     // Otherwise the names CreateProcessA itself would try for an unquoted line, in its order: each
@@ -161,8 +159,7 @@ DWORD ResolveWrappedProgram(const std::string& commandLine, TChildLaunch& launch
             if (IsDirectory(attributes)) {
                 break;
             }
-            Launch(commandLine, name, offset(position), launch);
-            return NO_ERROR;
+            return Launch(commandLine, name, offset(position), launch);
         }
         if (*position == '\0') {
             return ERROR_FILE_NOT_FOUND;
