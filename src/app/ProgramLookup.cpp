@@ -138,10 +138,13 @@ DWORD ResolveWrappedProgram(const std::string& commandLine, TChildLaunch& launch
     }
     // Otherwise the names CreateProcessA itself would try for an unquoted line, in its order: each
     // beginning that ends before a blank, also one ending inside a run of blanks ("My " names
-    // "My .exe"), then the whole line; each as written, then with ".exe" when its last element has
-    // no extension. The first that exists is the one Windows would take: a folder there ends that
-    // beginning, a file is the program. Whether an ordinary user could have put it there is for
-    // the rights to tell (CheckProgramProtection).
+    // "My .exe"), then the whole line; each as written (a file C:\Program makes services fail with
+    // "not a valid Win32 application"), then with ".exe" when its last element has no extension.
+    // Microsoft's page lists, for c:\program files\sub dir\program name: c:\program.exe,
+    // c:\program files\sub.exe, c:\program files\sub dir\program.exe, then
+    // c:\program files\sub dir\program name.exe. The first that exists is the one Windows would
+    // take: a folder there ends that beginning, a file is the program. Whether an ordinary user
+    // could have put it there is for the rights to tell (CheckProgramProtection).
     for (const char* position = line;; position = NextCharacter(position)) {
         if (*position != '\0' && !IsBlank(position)) {
             continue;
