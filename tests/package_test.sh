@@ -4,10 +4,14 @@
 # administrator does with it; then signed with a throwaway self-signed certificate, as
 # scripts/release.sh signs.
 #   package_test.sh EXE HEARTBEAT VERSION
-# Wine hands over only the low 8 bits of msiexec's exit code (1603 arrives as 67).
+# Wine hands over only the low 8 bits of msiexec's exit code (1603 arrives as 67). The wrapped
+# sample, and the wrapper run by hand, lie in a folder of the prefix's own C:\Program Files that
+# only its owner may change, wherever the checkout is.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd) exe=$1 work=$(mktemp -d /tmp/vornic-msi.XXXXXX) failures=0
 name="Vornic Package Test" folder="$WINEPREFIX/drive_c/Program Files/VornicService"
+programs="$WINEPREFIX/drive_c/Program Files/Vornic Test Programs" wrapper='C:\Program Files\Vornic Test Programs\VornicService.exe'
+mkdir -p -m 755 "$programs" && cp "$exe" "$2" "$programs/" || exit 1
 export MSI_ARCH=$([ "$WINEARCH" = win64 ] && echo x64 || echo x86)
 win() { echo "Z:${1//\//\\}"; }
 wine() { "$WINELOADER" "$@" 2>/dev/null | tr -d '\r'; }
@@ -20,9 +24,9 @@ beating() { local n; n=$(cat "$work/beats" 2>/dev/null | wc -l); sleep 2; [ "$(w
 running() { for _ in $(seq 50); do wine sc query "$name" | grep -q RUNNING && break; sleep 0.2; done; beating; }
 for v in "$3" 0.0.1 99.0.0; do "$root/scripts/package-msi.sh" "$exe" $v "$work/$v.msi" || exit 1; done
 base=$(win "$work/$3.msi") lower=$(win "$work/0.0.1.msi") higher=$(win "$work/99.0.0.msi")
-launch="$(win "$2") $(win "$work/beats")"
+launch="C:\\Program Files\\Vornic Test Programs\\${2##*/} $(win "$work/beats")"
 trap 'for p in "$higher" "$base"; do "$WINELOADER" msiexec /qn /x "$p" >/dev/null 2>&1; done
-    wine "$(win "$exe")" -uninstall -name:"$name"; rm -rf "$work"' EXIT
+    wine "$wrapper" -uninstall -name:"$name"; rm -rf "$work" "$programs"' EXIT
 
 msi 0 /i "$base"
 "$root/scripts/windows-texts.sh" "$work"
@@ -34,11 +38,11 @@ msi 1603 /i "$base" SERVICENAME="$name" /l*v "$(win "$work/log")"
 check "one property alone installs nothing, and the log says why" eval 'nothing && grep -q "go together" "$work/log"'
 msi 1603 /i "$base" 'SERVICENAME=Vornic\Package' LAUNCH="$launch"
 check "a name with \\ installs nothing" nothing
-wine "$(win "$exe")" -install -name:"$name" -launch:"$launch"
+wine "$wrapper" -install -name:"$name" -launch:"$launch"
 before=$(entry)
 msi 1603 /i "$base" SERVICENAME="$name" LAUNCH="$launch"
 check "an existing entry installs nothing and stays as it was" eval 'nothing && [ "$(entry)" = "$before" ]'
-wine "$(win "$exe")" -uninstall -name:"$name"
+wine "$wrapper" -uninstall -name:"$name"
 
 msi 0 /i "$base" SERVICENAME="$name" LAUNCH="$launch"
 stored="ImagePath    REG_SZ    \"C:\\Program Files\\VornicService\\VornicService.exe\" /name:\"$name\" /start:\"$launch\""
