@@ -9,10 +9,13 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 exe=$(realpath "$1") version=$2 out=$(realpath -m "$3")
 commit=${VORNIC_COMMIT:-$(git -C "$root" rev-parse HEAD)}
 epoch=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct)}
+# The components' codes never change: each version shares them with the next (see the .wxs).
 case ${MSI_ARCH:=x86} in
-x86) options=(-a x86 -D Win64=no -D ProgramFiles=ProgramFilesFolder -D System=SystemFolder)
+x86) options=(-a x86 -D Win64=no -D ProgramFiles=ProgramFilesFolder -D System=SystemFolder
+    -D FilesGuid=9DCFE9DD-0844-5525-8B50-1117F92D2E04 -D RememberedGuid=7DF5C5A4-0B12-5D8C-96A4-9EDD3B715C9F)
     template="Intel;1033" ;;
-x64) options=(-a x64 -D Win64=yes -D ProgramFiles=ProgramFiles64Folder -D System=System64Folder)
+x64) options=(-a x64 -D Win64=yes -D ProgramFiles=ProgramFiles64Folder -D System=System64Folder
+    -D FilesGuid=F8A62A62-ECFF-528B-8AB2-4F25E4508A22 -D RememberedGuid=1FCA9122-EB29-547D-9683-F58D3EBD31B3)
     template="x64;1033" ;;
 *) echo "package-msi.sh: MSI_ARCH must be x86 or x64" >&2; exit 1 ;;
 esac
@@ -33,10 +36,13 @@ cp "$exe" VornicService.exe
 "$root/scripts/windows-texts.sh" .
 touch -d "@$epoch" ./* # the cabinet records each file's time
 # The file version from the executable's own version resource (VS_FIXEDFILEINFO), which decides
-# whether an upgrade replaces the file.
-file_version=$(perl -0777 -ne '/\xBD\x04\xEF\xFE.{4}(.{8})/s or die "no version resource\n";
+# whether an upgrade replaces the file, and its language (the first of VarFileInfo's Translation):
+# a versioned file without one counts as another language, and a repair copies it again (ICE60).
+read -r file_version file_language < <(perl -0777 -ne '
+    /\xBD\x04\xEF\xFE.{4}(.{8})/s or die "no version resource\n";
     my ($ms, $ls) = unpack "V2", $1;
-    print join ".", $ms >> 16, $ms & 0xFFFF, $ls >> 16, $ls & 0xFFFF' VornicService.exe)
+    /T\0r\0a\0n\0s\0l\0a\0t\0i\0o\0n\0\0\0(?:\0\0)?(..)/s or die "no Translation in the version resource\n";
+    print join(".", $ms >> 16, $ms & 0xFFFF, $ls >> 16, $ls & 0xFFFF), " ", unpack("v", $1), "\n"' VornicService.exe)
 # One product per version. Two different packages must never share a package code, so it names
 # everything that goes into one: the commit, the version, the architecture and the files.
 product_code=$(name_uuid "product $version")
@@ -59,13 +65,13 @@ while IFS=$'\t' read -r action condition reason; do
     crlf "$action"$'\t'"$reason"$'\t' >>ActionText.idt
 done < <(grep -v '^#' "$root/packaging/refusals.tsv")
 # What else the builder cannot express: a component condition (it crashes on one), a rollback
-# action (it makes every action immediate or deferred), the executable's version (without one, a
-# file is unversioned, and the versioned copy already installed wins over it in an upgrade), the
-# package code (it writes a random one).
+# action (it makes every action immediate or deferred), the executable's version and language
+# (without a version, a file is unversioned, and the versioned copy already installed wins over it
+# in an upgrade), the package code (it writes a random one).
 msibuild package.msi -i CustomAction.idt InstallExecuteSequence.idt ActionText.idt \
     -q "UPDATE \`Component\` SET \`Condition\` = 'SERVICENAME' WHERE \`Component\` = 'Remembered'" \
     "UPDATE \`CustomAction\` SET \`Type\` = 3410 WHERE \`Action\` = 'UndoInstallTheService'" \
-    "UPDATE \`File\` SET \`Version\` = '$file_version' WHERE \`File\` = 'VornicService.exe'" \
+    "UPDATE \`File\` SET \`Version\` = '$file_version', \`Language\` = '$file_language' WHERE \`File\` = 'VornicService.exe'" \
     "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = 'VornicService.exe'" \
     -s VornicService "The VornicService authors" "$template" "{$package_code}"
 
