@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # scripts/package-msi.sh EXE VERSION OUT: builds the Windows Installer package of EXE as product
 # version VERSION into OUT, from packaging/. A 32-bit package; with MSI_ARCH=x64 a 64-bit one
-# around an x86-64 build, for tests on hosts without 32-bit Wine (never released).
+# around an x86-64 build, for tests on hosts without 32-bit Wine (never released), a product of its
+# own: its own UpgradeCode and product codes, so that neither package ever removes the other.
 # The same commit, version and files give the same bytes: the codes and times come from them, the
 # commit's id from VORNIC_COMMIT and its time from SOURCE_DATE_EPOCH, else from git.
 set -euo pipefail
@@ -11,16 +12,16 @@ commit=${VORNIC_COMMIT:-$(git -C "$root" rev-parse HEAD)}
 epoch=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct)}
 # The components' codes never change: each version shares them with the next (see the .wxs).
 case ${MSI_ARCH:=x86} in
-x86) options=(-a x86 -D Win64=no -D ProgramFiles=ProgramFilesFolder -D System=SystemFolder
-    -D FilesGuid=9DCFE9DD-0844-5525-8B50-1117F92D2E04 -D RememberedGuid=7DF5C5A4-0B12-5D8C-96A4-9EDD3B715C9F)
-    template="Intel;1033" ;;
-x64) options=(-a x64 -D Win64=yes -D ProgramFiles=ProgramFiles64Folder -D System=System64Folder
-    -D FilesGuid=F8A62A62-ECFF-528B-8AB2-4F25E4508A22 -D RememberedGuid=1FCA9122-EB29-547D-9683-F58D3EBD31B3)
-    template="x64;1033" ;;
+x86) options=(-a x86 -D Win64=no -D ProgramFiles=ProgramFilesFolder -D System=SystemFolder)
+    template="Intel;1033" product="product" upgrade=CADCF7C0-5AA7-4ACC-823A-F037DDCF33F6
+    files=9DCFE9DD-0844-5525-8B50-1117F92D2E04 remembered=7DF5C5A4-0B12-5D8C-96A4-9EDD3B715C9F ;;
+x64) options=(-a x64 -D Win64=yes -D ProgramFiles=ProgramFiles64Folder -D System=System64Folder)
+    template="x64;1033" product="x64 product" upgrade=AA22E274-30A3-4FAD-97DB-A3586541D7C5
+    files=F8A62A62-ECFF-528B-8AB2-4F25E4508A22 remembered=1FCA9122-EB29-547D-9683-F58D3EBD31B3 ;;
 *) echo "package-msi.sh: MSI_ARCH must be x86 or x64" >&2; exit 1 ;;
 esac
 
-# A name-based UUID (RFC 4122, version 5) in the namespace of the package's UpgradeCode.
+# A name-based UUID (RFC 4122, version 5) in the namespace of the 32-bit package's UpgradeCode.
 name_uuid() {
     local hash
     hash=$({ printf "$(sed 's/../\\x&/g' <<<cadcf7c05aa74acc823af037ddcf33f6)"; printf %s "$1"; } |
@@ -45,11 +46,12 @@ read -r file_version file_language < <(perl -0777 -ne '
     print join(".", $ms >> 16, $ms & 0xFFFF, $ls >> 16, $ls & 0xFFFF), " ", unpack("v", $1), "\n"' VornicService.exe)
 # One product per version. Two different packages must never share a package code, so it names
 # everything that goes into one: the commit, the version, the architecture and the files.
-product_code=$(name_uuid "product $version")
+product_code=$(name_uuid "$product $version")
 package_code=$(name_uuid "package $commit $version $MSI_ARCH $(sha256sum ./*)")
 
 started=$(date +%s)
-wixl "${options[@]}" -D Version="$version" -D ProductCode="$product_code" \
+wixl "${options[@]}" -D Version="$version" -D ProductCode="$product_code" -D UpgradeCode=$upgrade \
+    -D FilesGuid=$files -D RememberedGuid=$remembered \
     -o package.msi "$root/packaging/VornicService.wxs"
 
 # The refusals, each an action that raises its reason as an error (type 19), run after the
