@@ -12,12 +12,14 @@ commit=${VORNIC_COMMIT:-$(git -C "$root" rev-parse HEAD)}
 epoch=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct)}
 # The components' codes never change: each version shares them with the next (see the .wxs).
 case ${MSI_ARCH:=x86} in
-x86) options=(-a x86 -D Win64=no -D ProgramFiles=ProgramFilesFolder -D System=SystemFolder)
-    template="Intel;1033" product="product" upgrade=CADCF7C0-5AA7-4ACC-823A-F037DDCF33F6
-    files=9DCFE9DD-0844-5525-8B50-1117F92D2E04 remembered=7DF5C5A4-0B12-5D8C-96A4-9EDD3B715C9F ;;
-x64) options=(-a x64 -D Win64=yes -D ProgramFiles=ProgramFiles64Folder -D System=System64Folder)
-    template="x64;1033" product="x64 product" upgrade=AA22E274-30A3-4FAD-97DB-A3586541D7C5
-    files=F8A62A62-ECFF-528B-8AB2-4F25E4508A22 remembered=1FCA9122-EB29-547D-9683-F58D3EBD31B3 ;;
+x86) options=(-a x86 -D Win64=no -D ProgramFiles=ProgramFilesFolder) template="Intel;1033"
+    product="product" upgrade=CADCF7C0-5AA7-4ACC-823A-F037DDCF33F6
+    files=9DCFE9DD-0844-5525-8B50-1117F92D2E04 remembered=7DF5C5A4-0B12-5D8C-96A4-9EDD3B715C9F
+    with_service=0C2BE010-231F-5D9A-B9A9-C9392AF892B0 ;;
+x64) options=(-a x64 -D Win64=yes -D ProgramFiles=ProgramFiles64Folder) template="x64;1033"
+    product="x64 product" upgrade=AA22E274-30A3-4FAD-97DB-A3586541D7C5
+    files=F8A62A62-ECFF-528B-8AB2-4F25E4508A22 remembered=1FCA9122-EB29-547D-9683-F58D3EBD31B3
+    with_service=8E4B764F-9E81-4123-8756-CB9772E1E417 ;;
 *) echo "package-msi.sh: MSI_ARCH must be x86 or x64" >&2; exit 1 ;;
 esac
 
@@ -51,7 +53,7 @@ package_code=$(name_uuid "package $commit $version $MSI_ARCH $(sha256sum ./*)")
 
 started=$(date +%s)
 wixl "${options[@]}" -D Version="$version" -D ProductCode="$product_code" -D UpgradeCode=$upgrade \
-    -D FilesGuid=$files -D RememberedGuid=$remembered \
+    -D FilesGuid=$files -D RememberedGuid=$remembered -D WithServiceGuid=$with_service \
     -o package.msi "$root/packaging/VornicService.wxs"
 
 # The refusals, each an action that raises its reason as an error (type 19), run after the
@@ -66,13 +68,13 @@ while IFS=$'\t' read -r action condition reason; do
     crlf "$action"$'\t'"$condition"$'\t'$((sequence++)) >>InstallExecuteSequence.idt
     crlf "$action"$'\t'"$reason"$'\t' >>ActionText.idt
 done < <(grep -v '^#' "$root/packaging/refusals.tsv")
-# What else the builder cannot express: a component condition (it crashes on one), a rollback
-# action (it makes every action immediate or deferred), the executable's version and language
+# What else the builder cannot express: component conditions (it crashes on one), rollback
+# actions (it makes every action immediate or deferred), the executable's version and language
 # (without a version, a file is unversioned, and the versioned copy already installed wins over it
 # in an upgrade), the package code (it writes a random one).
 msibuild package.msi -i CustomAction.idt InstallExecuteSequence.idt ActionText.idt \
-    -q "UPDATE \`Component\` SET \`Condition\` = 'SERVICENAME' WHERE \`Component\` = 'Remembered'" \
-    "UPDATE \`CustomAction\` SET \`Type\` = 3410 WHERE \`Action\` = 'UndoInstallTheService'" \
+    -q "UPDATE \`Component\` SET \`Condition\` = 'SERVICENAME' WHERE \`Component\` = 'Remembered' OR \`Component\` = 'WithService'" \
+    "UPDATE \`CustomAction\` SET \`Type\` = 3410 WHERE \`Action\` = 'UndoInstallTheService' OR \`Action\` = 'RestoreTheService'" \
     "UPDATE \`File\` SET \`Version\` = '$file_version', \`Language\` = '$file_language' WHERE \`File\` = 'VornicService.exe'" \
     "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = 'VornicService.exe'" \
     -s VornicService "The VornicService authors" "$template" "{$package_code}"
