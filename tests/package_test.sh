@@ -9,7 +9,7 @@
 # only its owner may change, wherever the checkout is.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd) exe=$1 work=$(mktemp -d /tmp/vornic-msi.XXXXXX) failures=0
-name="Vornic Package Test" folder="$WINEPREFIX/drive_c/Program Files/VornicService" version=$3
+name="Vornic Package Test" folder="$WINEPREFIX/drive_c/Program Files/VornicService"
 programs="$WINEPREFIX/drive_c/Program Files/Vornic Test Programs" wrapper='C:\Program Files\Vornic Test Programs\VornicService.exe'
 mkdir -p -m 755 "$programs" && cp "$exe" "$2" "$programs/" || exit 1
 export MSI_ARCH=$([ "$WINEARCH" = win64 ] && echo x64 || echo x86)
@@ -30,10 +30,9 @@ trap 'for p in "$higher" "$base"; do "$WINELOADER" msiexec /qn /x "$p" >/dev/nul
     wine "$wrapper" -uninstall -name:"$name"; rm -rf "$work" "$programs"' EXIT
 
 # What validation (ICE03, ICE60, ICE68) would say of the tables, for what they show here.
-rows() { msiinfo export "$work/$version.msi" "$1" | tail -n +4 | tr -d '\r'; }
-check "every file and folder has a short|long name" awk -F'\t' '$3 !~ /^(SourceDir|\.|[^|]+\|.+)$/ {bad = 1} END {exit bad}' <(rows File; rows Directory)
-check "the versioned file has a language" awk -F'\t' '$5 != "" && $6 == "" {bad = 1} END {exit bad}' <(rows File)
-check "no immediate action has the no-impersonate bit" awk -F'\t' 'int($2 / 2048) % 2 && !(int($2 / 1024) % 2) {bad = 1} END {exit bad}' <(rows CustomAction)
+check "every file and folder has a short|long name" awk -F'[\t\r]' 'FNR > 3 && $3 !~ /^(SourceDir|\.|[^|]+\|.+)$/ {bad = 1} END {exit bad}' <(msiinfo export "$work/$3.msi" File) <(msiinfo export "$work/$3.msi" Directory)
+check "the versioned file has a language" awk -F'[\t\r]' 'FNR > 3 && $5 != "" && $6 == "" {bad = 1} END {exit bad}' <(msiinfo export "$work/$3.msi" File)
+check "no immediate action has the no-impersonate bit" awk -F'[\t\r]' 'FNR > 3 && int($2 / 2048) % 2 && !(int($2 / 1024) % 2) {bad = 1} END {exit bad}' <(msiinfo export "$work/$3.msi" CustomAction)
 
 msi 0 /i "$base"
 "$root/scripts/windows-texts.sh" "$work"
