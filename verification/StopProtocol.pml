@@ -360,7 +360,7 @@ inline StartWorker(tid) {
 inline Execute() {
     launchError = 0;
     if
-    :: launchError = 1; printf("3: QuoteWrappedProgram finds no program\n"); goto executed
+    :: launchError = 1; printf("3: PrepareChildLaunch finds no program, or refuses it\n"); goto executed
     :: skip
     fi;
 #ifndef OLD_START
