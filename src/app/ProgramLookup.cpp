@@ -35,13 +35,14 @@ std::string Lowercase(std::string text) {
 }
 
 bool IsBatchExtension(const std::string& extension) {
-    return Lowercase(extension) == ".bat" || Lowercase(extension) == ".cmd";
+    const std::string lower = Lowercase(extension);
+    return lower == ".bat" || lower == ".cmd";
 }
 
 // The extensions that CreateProcessA starts: programs, and batch files through cmd.exe.
 bool IsProgramExtension(const std::string& extension) {
-    return Lowercase(extension) == ".exe" || Lowercase(extension) == ".com" ||
-           IsBatchExtension(extension);
+    const std::string lower = Lowercase(extension);
+    return lower == ".exe" || lower == ".com" || IsBatchExtension(lower);
 }
 
 // Where a launch command's arguments begin: an option (-x, /x), a drive (D:...) or a network
@@ -66,7 +67,9 @@ std::string FullPathName(const std::string& name) {
     }
 }
 
-DWORD Attributes(const std::string& path) {
+// The attributes of the file that the name, made absolute, is.
+DWORD Attributes(const std::string& name) {
+    const std::string path = FullPathName(name);
     return path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path.c_str());
 }
 
@@ -129,7 +132,7 @@ DWORD ResolveWrappedProgram(const std::string& commandLine, TChildLaunch& launch
         }
         const std::string beginning = commandLine.substr(0, offset(position));
         if (IsProgramExtension(LastElementExtension(beginning))) {
-            const DWORD attributes = Attributes(FullPathName(beginning));
+            const DWORD attributes = Attributes(beginning);
             if (attributes == INVALID_FILE_ATTRIBUTES || IsDirectory(attributes)) {
                 return ERROR_FILE_NOT_FOUND;
             }
@@ -155,7 +158,7 @@ DWORD ResolveWrappedProgram(const std::string& commandLine, TChildLaunch& launch
             names.push_back(beginning + ".exe");
         }
         for (const std::string& name : names) {
-            const DWORD attributes = Attributes(FullPathName(name));
+            const DWORD attributes = Attributes(name);
             if (attributes == INVALID_FILE_ATTRIBUTES) {
                 continue;
             }

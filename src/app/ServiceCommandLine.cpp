@@ -43,15 +43,14 @@ std::vector<wchar_t> Wide(const std::string& text) {
 bool IsServiceCommandLineOf(const std::string& binaryPath, const std::string& serviceName) {
     // The tail that ComposeServiceCommandLine writes, read from the end: neither the name nor
     // the launch command holds a double quote.
+    const std::string start = "\" /start:\"";
     const std::string::size_type launchOpen = binaryPath.size() >= 2 && binaryPath.back() == '"'
                                                   ? binaryPath.rfind('"', binaryPath.size() - 2)
                                                   : std::string::npos;
-    if (launchOpen == std::string::npos ||
-        !EndsWith(binaryPath.substr(0, launchOpen + 1), "\" /start:\"")) {
+    if (launchOpen == std::string::npos || !EndsWith(binaryPath.substr(0, launchOpen + 1), start)) {
         return false;
     }
-    const std::string head =
-        binaryPath.substr(0, launchOpen + 1 - std::string("\" /start:\"").size());
+    const std::string head = binaryPath.substr(0, launchOpen + 1 - start.size());
     const std::string::size_type nameOpen = head.rfind('"');
     if (nameOpen == std::string::npos || !EndsWith(head.substr(0, nameOpen + 1), " /name:\"")) {
         return false;
